@@ -1,0 +1,243 @@
+// Cues and finalization: the host feeds a track cue by cue, then finalize
+// scores every cue, gives the track its identity (file hash and index) and
+// builds the start-time order on which the time lookups rest.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "state.h"
+
+namespace {
+
+constexpr int32_t kFirstCueCapacity = 16;
+constexpr int32_t kFirstLineCapacity = 4;
+constexpr size_t kEmptyTrackText = 1024;
+
+// The next capacity of a doubling array, or -1 when it would overflow the
+// count type or the byte size.
+int32_t grown_capacity(int32_t capacity, int32_t first, size_t element_size) {
+  if (capacity == 0) return first;
+  if (capacity > INT32_MAX / 2) return -1;
+  int32_t next = capacity * 2;
+  if (static_cast<size_t>(next) > SIZE_MAX / element_size) return -1;
+  return next;
+}
+
+inline bool is_blank(unsigned char b) { return b == 0x09 || b == 0x0A || b == 0x0D || b == 0x20; }
+
+// Hash of a track without cues: the parent text followed by "0", the whole
+// kept within 1023 bytes (a longer parent loses the "0" and is cut at a UTF-8
+// boundary).
+int32_t hash_empty_track(const char *parent, int32_t *out) {
+  char text[kEmptyTrackText];
+  size_t n = copy_cut(text, sizeof text, parent);
+  if (n + 1 < sizeof text) {
+    text[n] = '0';
+    text[n + 1] = '\0';
+  }
+  return tpsubm_stable_hash_utf8_impl(text, out);
+}
+
+// Absolute value of a 32-bit number, with -2^31 giving 0.
+int32_t abs_index(int32_t v) {
+  if (v == INT32_MIN) return 0;
+  return v < 0 ? -v : v;
+}
+
+}  // namespace
+
+// Makes room for one more entry; -1 when the array cannot grow.
+static int32_t strlist_reserve_one(strlist *list) {
+  if (list->count < list->capacity) return 0;
+  int32_t next = grown_capacity(list->capacity, kFirstLineCapacity, sizeof(char *));
+  if (next < 0) return -1;
+  void *items = std::realloc(list->items, static_cast<size_t>(next) * sizeof(char *));
+  if (items == nullptr) return -1;
+  list->items = static_cast<char **>(items);
+  list->capacity = next;
+  return 0;
+}
+
+int32_t strlist_add(strlist *list, const char *text) {
+  if (text == nullptr) text = "";
+  if (strlist_reserve_one(list) != 0) return -1;
+  char *copy = text_dup(text);
+  if (copy == nullptr) return -1;
+  list->items[list->count++] = copy;
+  return 0;
+}
+
+int32_t strlist_push(strlist *list, char *owned) {
+  if (strlist_reserve_one(list) != 0) return -1;
+  list->items[list->count++] = owned;
+  return 0;
+}
+
+void strlist_free(strlist *list) {
+  for (int32_t i = 0; i < list->count; ++i) std::free(list->items[i]);
+  std::free(list->items);
+  list->items = nullptr;
+  list->count = 0;
+  list->capacity = 0;
+}
+
+int32_t cue_score(char *const *lines, int32_t count) {
+  if (count <= 0) return -1;
+  int64_t score = 0;
+  bool visible = false;
+  for (int32_t i = 0; i < count; ++i) {
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(lines[i]);
+    size_t len = 0;
+    bool line_visible = false;
+    for (; p[len] != 0; ++len) {
+      if (!is_blank(p[len])) line_visible = true;
+    }
+    if (line_visible) {
+      visible = true;
+      score += static_cast<int64_t>(len);
+      if (score > INT32_MAX) score = INT32_MAX;  // saturate: a score, not a size
+    }
+  }
+  return visible ? static_cast<int32_t>(score) : -1;
+}
+
+extern "C" {
+
+TPSUBM_API int32_t tpsubm_add_cue(int32_t id, int32_t start_ms, int32_t end_ms) {
+  handle_slot *h = valid_slot(id);
+  if (h == nullptr) {
+    error_set("no such id");
+    return -TPSUBM_NO_SUCH_ID;
+  }
+  error_clear();
+  if (h->finalized) {
+    error_set("already finalized");
+    return -TPSUBM_INVALID;
+  }
+  if (h->cue_count == h->cue_capacity) {
+    int32_t next = grown_capacity(h->cue_capacity, kFirstCueCapacity, sizeof(cue));
+    void *cues = next < 0 ? nullptr : std::realloc(h->cues, static_cast<size_t>(next) * sizeof(cue));
+    if (cues == nullptr) {
+      error_set("oom");
+      return -TPSUBM_NO_MEMORY;
+    }
+    h->cues = static_cast<cue *>(cues);
+    h->cue_capacity = next;
+  }
+  int32_t position = h->cue_count;
+  cue *c = &h->cues[position];
+  c->start_ms = start_ms;
+  c->end_ms = end_ms;
+  c->lines = strlist{nullptr, 0, 0};
+  c->char_score = -1;
+  c->consumed = 0;
+  c->seq = position;
+  h->cue_count = position + 1;
+  return position;
+}
+
+TPSUBM_API int32_t tpsubm_add_cue_line(int32_t id, int32_t position, const char *text) {
+  handle_slot *h = valid_slot(id);
+  if (h == nullptr) {
+    error_set("no such id");
+    return TPSUBM_NO_SUCH_ID;
+  }
+  error_clear();
+  if (position < 0 || position >= h->cue_count) {
+    error_set("bad cue");
+    return TPSUBM_INVALID;
+  }
+  if (h->finalized) {
+    error_set("already finalized");
+    return TPSUBM_INVALID;
+  }
+  if (strlist_add(&h->cues[position].lines, text) != 0) {
+    error_set("oom");
+    return TPSUBM_NO_MEMORY;
+  }
+  return TPSUBM_OK;
+}
+
+TPSUBM_API int32_t tpsubm_finalize(int32_t id) {
+  handle_slot *h = valid_slot(id);
+  if (h == nullptr) {
+    error_set("no such id");
+    return TPSUBM_NO_SUCH_ID;
+  }
+  error_clear();
+  const int32_t n = h->cue_count;
+  for (int32_t i = 0; i < n; ++i) {
+    cue &c = h->cues[i];
+    c.char_score = cue_score(c.lines.items, c.lines.count);
+    c.seq = i;
+  }
+
+  // Identity: the first line of every cue, in position order, hashed as one
+  // text; later lines, times and the parent take no part.
+  int32_t hash = 0;
+  if (n == 0) {
+    if (hash_empty_track(h->parent_file_hash, &hash) != 0) {
+      error_set("hash");
+      return TPSUBM_INVALID;
+    }
+  } else {
+    tpsubm_hash_state st;
+    tpsubm_hash_state_init(&st);
+    for (int32_t i = 0; i < n; ++i) {
+      const strlist &lines = h->cues[i].lines;
+      if (tpsubm_hash_feed_utf8(&st, lines.count > 0 ? lines.items[0] : "") != 0) {
+        error_set("hash utf8");
+        return TPSUBM_INVALID;
+      }
+    }
+    hash = tpsubm_hash_state_finish(&st);
+  }
+  std::snprintf(h->file_hash, sizeof h->file_hash, "%d", hash);
+
+  int32_t index = h->index;
+  if (index == 0 && tpsubm_stable_hash_utf8_impl(h->file_hash, &index) != 0) {
+    error_set("hash index");
+    return TPSUBM_INVALID;
+  }
+  h->index = abs_index(index);
+
+  // The new order is allocated before the old one is released, so a repeated
+  // finalize that runs out of memory keeps a finalized track searchable.
+  int32_t *block = nullptr;
+  if (n > 0) {
+    block = static_cast<int32_t *>(std::malloc(2 * static_cast<size_t>(n) * sizeof(int32_t)));
+    if (block == nullptr) {
+      error_set("oom");
+      return TPSUBM_NO_MEMORY;
+    }
+  }
+  std::free(h->order);
+  h->order = block;
+  h->order_start = block != nullptr ? block + n : nullptr;
+  if (n > 0) {
+    for (int32_t i = 0; i < n; ++i) h->order[i] = i;
+    const cue *cues = h->cues;
+    // By start time, then insertion order: a total order, so the result does
+    // not depend on the sort routine.
+    auto cmp_by_start_portable = [cues](int32_t a, int32_t b) {
+      if (cues[a].start_ms != cues[b].start_ms) return cues[a].start_ms < cues[b].start_ms;
+      return cues[a].seq < cues[b].seq;
+    };
+    std::sort(h->order, h->order + n, cmp_by_start_portable);
+    for (int32_t i = 0; i < n; ++i) h->order_start[i] = cues[h->order[i]].start_ms;
+  }
+
+  int64_t max_span = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    int64_t span = static_cast<int64_t>(h->cues[i].end_ms) - h->cues[i].start_ms;
+    if (span > max_span) max_span = span;
+  }
+  // Only a cue with a negative start can span more than INT32_MAX, and such a
+  // cue is never searched for, so the clamp changes no lookup.
+  h->max_span_ms = static_cast<int32_t>(std::min<int64_t>(max_span, INT32_MAX));
+  h->finalized = 1;
+  return TPSUBM_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,258 @@
+// Language detection: every line of a finalized track goes to the host's
+// detector (marked-up lines cleaned first, their parts replacing them for
+// good); the answers are votes, and the two codes with the most votes become
+// the track's languages.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "state.h"
+
+tpsubm_detector_fn g_detect;
+void *g_detect_ctx;
+double g_bilingual_threshold = 0.7;
+
+namespace {
+
+constexpr int32_t kMaxVotes = 64;
+
+struct vote {
+  char code[kLangSize];  // at most 15 bytes
+  int32_t count;
+};
+
+struct vote_table {
+  vote entries[kMaxVotes];
+  int32_t n;
+};
+
+// Counts one answer. An answer of 16 bytes or more is cut to 15 at a UTF-8
+// boundary and counted in its cut form, so the same long answer always
+// lands on the same entry. The answer is read here, before the detector is
+// called again, and never kept.
+void vote_add(vote_table *votes, const char *answer) {
+  if (answer == nullptr || answer[0] == '\0') return;
+  size_t len = strnlen(answer, kLangSize);
+  if (len == kLangSize) len = utf8_cut_len(answer, len, kLangSize - 1);
+  for (int32_t i = 0; i < votes->n; ++i) {
+    vote &v = votes->entries[i];
+    if (std::strlen(v.code) == len && std::memcmp(v.code, answer, len) == 0) {
+      ++v.count;
+      return;
+    }
+  }
+  if (votes->n == kMaxVotes) return;  // the 64 codes held keep counting
+  vote &v = votes->entries[votes->n++];
+  std::memcpy(v.code, answer, len);
+  v.code[len] = '\0';
+  v.count = 1;
+}
+
+// A line is marked up when it holds "{" anywhere or a backslash followed by
+// a capital N.
+bool is_marked_up(const char *line) {
+  if (std::strchr(line, '{') != nullptr) return true;
+  for (const char *p = std::strchr(line, '\\'); p != nullptr; p = std::strchr(p + 1, '\\')) {
+    if (p[1] == 'N') return true;
+  }
+  return false;
+}
+
+// A detection run in progress on one track. The detector may call back into
+// the library and even destroy the track, so after every call the run checks
+// that its track is still the same live one before touching it again.
+struct run {
+  handle_slot *h;
+  uint32_t serial;
+  vote_table votes;
+
+  bool track_alive() const { return h->in_use && h->serial == serial; }
+
+  // Asks the detector about one text and counts the answer; false when the
+  // track is gone afterwards.
+  bool ask(const char *text) {
+    tpsubm_detector_fn detect = g_detect;
+    if (detect != nullptr) vote_add(&votes, detect(g_detect_ctx, text));
+    return track_alive();
+  }
+};
+
+// Releases the first n texts of an array of owned texts.
+void free_texts(char **texts, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) std::free(texts[i]);
+}
+
+// Runs one cue. Returns false when the track was destroyed meanwhile.
+bool detect_cue(run &r, int32_t position) {
+  strlist fresh{nullptr, 0, 0};
+  bool rewritten = false;
+  bool complete = true;  // every line made it into fresh
+  for (int32_t k = 0; k < r.h->cues[position].lines.count; ++k) {
+    const char *line = r.h->cues[position].lines.items[k];
+    if (!is_marked_up(line)) {
+      if (!r.ask(line)) {
+        strlist_free(&fresh);
+        return false;
+      }
+      if (strlist_add(&fresh, r.h->cues[position].lines.items[k]) != 0) complete = false;
+      continue;
+    }
+    if (tpsubm_clean_line(line) != TPSUBM_OK) {
+      // Out of memory: no vote, and the cue keeps its old lines rather than
+      // lose this one.
+      complete = false;
+      continue;
+    }
+    // The detector may clean other lines and so replace the process-wide
+    // parts: take copies of this line's parts before the first call. A part
+    // that cannot be copied gives no vote, and the cue keeps its old lines.
+    char *parts[kMaxCleanParts];
+    int32_t n = g_clean_n;
+    for (int32_t j = 0; j < n; ++j) {
+      parts[j] = text_dup(g_clean_parts[j]);
+      if (parts[j] == nullptr) complete = false;
+    }
+    for (int32_t j = 0; j < n; ++j) {
+      if (parts[j] == nullptr) continue;
+      if (!r.ask(parts[j])) {
+        free_texts(parts, n);
+        strlist_free(&fresh);
+        return false;
+      }
+      if (strlist_push(&fresh, parts[j]) != 0) {
+        std::free(parts[j]);
+        complete = false;
+      }
+      parts[j] = nullptr;
+    }
+    rewritten = true;
+  }
+  cue &c = r.h->cues[position];
+  if (rewritten && complete && fresh.count > 0) {
+    strlist_free(&c.lines);
+    c.lines = fresh;
+    c.char_score = cue_score(c.lines.items, c.lines.count);
+  } else {
+    strlist_free(&fresh);
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+TPSUBM_API void tpsubm_set_detector(tpsubm_detector_fn detector, void *ctx) {
+  g_detect = detector;
+  g_detect_ctx = ctx;
+}
+
+TPSUBM_API double tpsubm_set_bilingual_threshold(double threshold) {
+  // A NaN fails both tests and is stored as it is.
+  if (threshold < 0.0) {
+    threshold = 0.0;
+  } else if (threshold > 1.0) {
+    threshold = 1.0;
+  }
+  g_bilingual_threshold = threshold;
+  return threshold;
+}
+
+TPSUBM_API int32_t tpsubm_detect_languages(int32_t id) {
+  handle_slot *h = valid_slot(id);
+  if (h == nullptr) {
+    error_set("no such id");
+    return TPSUBM_NO_SUCH_ID;
+  }
+  error_clear();
+  if (!h->finalized) {
+    error_set("not finalized");
+    return TPSUBM_INVALID;
+  }
+  if (g_detect == nullptr) {
+    error_set("no detector");
+    return TPSUBM_NO_DETECTOR;
+  }
+  if (h->detecting) {
+    // A detector that asks for the track it is detecting: refused before the
+    // outer run's result is touched.
+    error_set("detection in progress");
+    return TPSUBM_INVALID;
+  }
+  h->lang1[0] = '\0';
+  h->lang2[0] = '\0';
+  h->lang1_lines = 0;
+  h->lang2_lines = 0;
+  if (h->cue_count == 0) {
+    error_set("detect no languages");
+    return TPSUBM_NO_LANGUAGES;
+  }
+
+  run r{};
+  r.h = h;
+  r.serial = h->serial;
+  h->detecting = 1;
+  for (int32_t i = 0; i < h->cue_count; ++i) {
+    if (!detect_cue(r, i)) {
+      // The detector destroyed the track (or cleared the library); the slot
+      // is not ours any more, so it is left as it is.
+      error_set("no such id");
+      return TPSUBM_NO_SUCH_ID;
+    }
+  }
+  h->detecting = 0;
+
+  if (r.votes.n == 0) {
+    error_set("detect no languages");
+    return TPSUBM_NO_LANGUAGES;
+  }
+  vote *first = r.votes.entries;
+  std::sort(first, first + r.votes.n, [](const vote &a, const vote &b) {
+    if (a.count != b.count) return a.count > b.count;
+    return std::strcmp(a.code, b.code) < 0;  // strcmp compares unsigned bytes
+  });
+  std::memcpy(h->lang1, first[0].code, kLangSize);
+  h->lang1_lines = first[0].count;
+  if (r.votes.n > 1) {
+    std::memcpy(h->lang2, first[1].code, kLangSize);
+    h->lang2_lines = first[1].count;
+  }
+  return TPSUBM_OK;
+}
+
+TPSUBM_API const char *tpsubm_language1(int32_t id) {
+  handle_slot *h = valid_slot(id);
+  return h != nullptr ? h->lang1 : nullptr;
+}
+
+TPSUBM_API const char *tpsubm_language2(int32_t id) {
+  handle_slot *h = valid_slot(id);
+  return h != nullptr ? h->lang2 : nullptr;
+}
+
+TPSUBM_API int32_t tpsubm_language1_lines(int32_t id) {
+  handle_slot *h = valid_slot(id);
+  return h != nullptr ? h->lang1_lines : 0;
+}
+
+TPSUBM_API int32_t tpsubm_language2_lines(int32_t id) {
+  handle_slot *h = valid_slot(id);
+  return h != nullptr ? h->lang2_lines : 0;
+}
+
+TPSUBM_API double tpsubm_confidence(int32_t id) {
+  handle_slot *h = valid_slot(id);
+  if (h == nullptr || h->lang1_lines == 0 || h->lang2_lines == 0) return 0.0;
+  double a = h->lang1_lines;
+  double b = h->lang2_lines;
+  return a < b ? a / b : b / a;
+}
+
+TPSUBM_API int32_t tpsubm_is_bilingual(int32_t id) {
+  handle_slot *h = valid_slot(id);
+  if (h == nullptr || h->lang1[0] == '\0' || h->lang2[0] == '\0') return 0;
+  if (h->lang1_lines == 0 || h->lang2_lines == 0) return 0;
+  return tpsubm_confidence(id) > g_bilingual_threshold ? 1 : 0;
+}
+
+}  // extern "C"

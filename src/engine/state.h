@@ -1,0 +1,161 @@
+// The engine's process-wide state and the helpers its sources share.
+//
+// All state is static data, zero at load except the two selections (-1) and
+// the bilingual threshold (0.7). Each global is defined in the source of the
+// family that owns it (named beside it); tpsubm_clear in handles.cpp resets
+// everything except the callbacks and the threshold.
+#ifndef TPSUBM_ENGINE_STATE_H
+#define TPSUBM_ENGINE_STATE_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tpsubm.h"
+#include "tpsubm_internal.h"
+
+inline constexpr int32_t kMaxHandles = TPSUBM_MAX_HANDLES;
+inline constexpr int32_t kMaxActive = TPSUBM_MAX_ACTIVE;
+inline constexpr int32_t kMaxCleanParts = TPSUBM_MAX_CLEAN_PARTS;
+inline constexpr int32_t kMaxWarnings = TPSUBM_MAX_WARNINGS;
+inline constexpr int32_t kCollectionRoom = 128;
+inline constexpr size_t kErrorSize = 512;
+inline constexpr size_t kFileHashSize = 32;
+inline constexpr size_t kLangSize = 16;
+inline constexpr size_t kDisplaySize = 512;
+
+// A growable list of owned texts; never holds a null entry.
+struct strlist {
+  char **items;
+  int32_t count;
+  int32_t capacity;
+};
+
+// One timed entry. Named by its position in the track's cue array.
+struct cue {
+  int32_t start_ms;
+  int32_t end_ms;  // exclusive
+  strlist lines;
+  int32_t char_score;  // -1 until scored, and when nothing is visible
+  int32_t consumed;    // host's mark, 0 or 1
+  int32_t seq;         // equals the position
+};
+
+// One track.
+struct handle_slot {
+  int32_t in_use;
+  char *parent_file_hash;        // owned, never empty while in use
+  char file_hash[kFileHashSize]; // decimal digits, "" until finalized
+  int32_t index;
+  int32_t delay_ms;
+  int32_t square_brackets;  // 0 or 1
+  int32_t server_file;      // 0 or 1
+  char *suffix;             // owned, or null
+  char *encoding;           // owned, or null
+  cue *cues;                // owned, in insertion order
+  int32_t cue_count;
+  int32_t cue_capacity;
+  // Cue positions sorted by (start_ms, seq), cue_count long, built at
+  // finalize. One allocation of 2 * cue_count entries: order[0..n) then
+  // order_start[0..n), the start time of order[i], so that the binary
+  // searches of the lookups read one dense array.
+  int32_t *order;
+  int32_t *order_start;
+  int32_t finalized;    // 0 or 1
+  int32_t max_span_ms;  // longest end - start, at least 0
+  char lang1[kLangSize];
+  char lang2[kLangSize];
+  int32_t lang1_lines;
+  int32_t lang2_lines;
+  char display[kDisplaySize];
+  // Guards for callbacks that re-enter the library: serial tells a live
+  // track from a later one created in the same slot; detecting is set while
+  // a detection run of this track is calling out.
+  uint32_t serial;
+  int32_t detecting;
+};
+
+// --- handles.cpp ---------------------------------------------------------
+extern handle_slot g_h[kMaxHandles];
+extern char g_error[kErrorSize];
+extern char *g_warn[kMaxWarnings];
+extern int32_t g_warn_n;
+
+// The slot of a valid id, or null. Ids are tested unsigned, so every negative
+// id is out of range.
+inline handle_slot *valid_slot(int32_t id) {
+  if (static_cast<uint32_t>(id) >= static_cast<uint32_t>(kMaxHandles)) return nullptr;
+  handle_slot *h = &g_h[id];
+  return h->in_use ? h : nullptr;
+}
+inline void error_clear() { g_error[0] = '\0'; }
+// Messages are short constants; written whole with their terminator.
+void error_set(const char *message);
+// Formats a warning (cut to 511 bytes) and appends it; dropped when 64 are
+// held or the copy cannot be allocated.
+void warnf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Releases what a slot owns and zeroes the record.
+void free_handle(handle_slot *h);
+
+// --- text.cpp: text helpers shared by every family ------------------------
+// A malloc'ed copy of text (null for null), or null when memory runs out.
+char *text_dup(const char *text);
+// A malloc'ed copy of the first len bytes of text plus a terminator.
+char *text_dup_n(const char *text, size_t len);
+// The largest length <= max_len at which text (of length len) can be cut
+// without splitting a UTF-8 sequence: continuation bytes right at the cut
+// are given back to their lead byte. Equal to min(len, max_len) for ASCII.
+size_t utf8_cut_len(const char *text, size_t len, size_t max_len);
+// Copies text into dst (dst_size > 0 bytes), cut at a UTF-8 boundary so that
+// it fits with its terminator. Returns the length written.
+size_t copy_cut(char *dst, size_t dst_size, const char *text);
+
+// --- cues.cpp -------------------------------------------------------------
+// Appends a copy of text ("" for null). 0, or -1 when memory runs out (the
+// list is then unchanged but may have grown its array).
+int32_t strlist_add(strlist *list, const char *text);
+// Appends a text the list then owns; -1 when the array cannot grow (the text
+// then stays the caller's).
+int32_t strlist_push(strlist *list, char *owned);
+// Releases every text and the array, leaving an empty list.
+void strlist_free(strlist *list);
+// Byte length of the lines that hold a non-blank byte; -1 when none does.
+int32_t cue_score(char *const *lines, int32_t count);
+
+// --- lookup.cpp -----------------------------------------------------------
+extern int32_t g_active[kMaxActive];
+extern int32_t g_active_n;
+
+// --- clean.cpp ------------------------------------------------------------
+extern char *g_clean_parts[kMaxCleanParts];
+extern int32_t g_clean_n;
+// Frees every stored part and empties the list.
+void clean_parts_release();
+
+// --- detect.cpp -----------------------------------------------------------
+extern tpsubm_detector_fn g_detect;
+extern void *g_detect_ctx;
+extern double g_bilingual_threshold;
+
+// --- names.cpp ------------------------------------------------------------
+extern tpsubm_translator_fn g_translate;
+extern void *g_translate_ctx;
+
+// --- collection.cpp -------------------------------------------------------
+extern int32_t g_coll[kCollectionRoom];
+extern int32_t g_coll_n;
+extern int32_t g_primary;
+extern int32_t g_secondary;
+// Removes every member equal to id (order kept) and resets each selection
+// equal to it; what destroying a track does to the collection.
+void collection_forget(int32_t id);
+
+// --- result.cpp -----------------------------------------------------------
+extern char *g_json;
+// Frees the last document and forgets it.
+void result_release();
+
+// --- downloads.cpp --------------------------------------------------------
+extern tpsubm_download_fn g_download;
+extern void *g_download_ctx;
+
+#endif  // TPSUBM_ENGINE_STATE_H
