@@ -1,0 +1,45 @@
+// Demuxing and decoding with FFmpeg: every subtitle stream of one file, with
+// the cues of the text streams as FFmpeg's decoders render them (ASS text).
+#ifndef TPSUBM_PROBE_DEMUX_H
+#define TPSUBM_PROBE_DEMUX_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace probe {
+
+struct Cue {
+  int32_t start_ms = 0;
+  int32_t end_ms = 0;
+  std::vector<std::string> lines;  // the Text field of each ASS event, whole
+};
+
+struct Stream {
+  int index = 0;      // the stream's index in the file
+  std::string codec;  // FFmpeg's codec name: "subrip", "ass", "hdmv_pgs_subtitle", ...
+  bool text = false;  // false: a bitmap stream, listed without cues
+  std::vector<Cue> cues;
+};
+
+struct Demuxed {
+  std::string format;  // FFmpeg's name of the file format
+  int stream_count = 0;
+  std::vector<Stream> streams;  // the subtitle streams, in file order
+};
+
+// Opens the bytes through an in-memory I/O context; the format is found from
+// the content alone. Returns false with `error` set when FFmpeg cannot read
+// the bytes, when there is no subtitle stream, or when a cue cannot be
+// decoded.
+bool demux(const std::string &bytes, Demuxed &out, std::string &error);
+
+// Keeps FFmpeg from writing its own messages to stderr.
+void quiet_ffmpeg();
+
+// "libavformat 59.27.100, libavcodec 59.37.100, libavutil 57.28.100", as loaded.
+std::string ffmpeg_versions();
+
+}  // namespace probe
+
+#endif

@@ -1,0 +1,65 @@
+// Formatting helpers. Widths come from ICU's character properties, so that
+// the table stays aligned with Chinese or Japanese names in it.
+#include "text.h"
+
+#include <cstdio>
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+namespace probe {
+
+std::string format_time(int64_t ms) {
+  char text[40];
+  int64_t a = ms < 0 ? -ms : ms;
+  std::snprintf(text, sizeof text, "%s%02lld:%02lld:%02lld.%03lld", ms < 0 ? "-" : "",
+                static_cast<long long>(a / 3600000), static_cast<long long>(a / 60000 % 60),
+                static_cast<long long>(a / 1000 % 60), static_cast<long long>(a % 1000));
+  return text;
+}
+
+size_t display_width(std::string_view text) {
+  size_t width = 0;
+  int32_t i = 0;
+  auto length = static_cast<int32_t>(text.size());
+  while (i < length) {
+    UChar32 c = 0;
+    U8_NEXT(text.data(), i, length, c);
+    if (c < 0) {
+      width++;  // an invalid byte shows as one replacement character
+      continue;
+    }
+    int8_t category = static_cast<int8_t>(u_charType(c));
+    if (category == U_NON_SPACING_MARK || category == U_ENCLOSING_MARK ||
+        category == U_FORMAT_CHAR) {
+      continue;
+    }
+    auto ea = static_cast<UEastAsianWidth>(u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH));
+    width += (ea == U_EA_WIDE || ea == U_EA_FULLWIDTH) ? 2 : 1;
+  }
+  return width;
+}
+
+std::string pad(const std::string &text, size_t width) {
+  size_t have = display_width(text);
+  return have >= width ? text : text + std::string(width - have, ' ');
+}
+
+std::string visible_text(std::string_view line) {
+  std::string out;
+  out.reserve(line.size());
+  for (size_t i = 0; i < line.size(); i++) {
+    if (line[i] == '\\' && i + 1 < line.size() && (line[i + 1] == 'h' || line[i + 1] == 'n')) {
+      out += ' ';
+      i++;
+    } else {
+      out += line[i];
+    }
+  }
+  size_t first = out.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "";
+  size_t last = out.find_last_not_of(" \t\r\n");
+  return out.substr(first, last - first + 1);
+}
+
+}  // namespace probe

@@ -1,0 +1,27 @@
+// Small text helpers for the probe's output.
+#ifndef TPSUBM_PROBE_TEXT_H
+#define TPSUBM_PROBE_TEXT_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace probe {
+
+// "HH:MM:SS.mmm", with a leading "-" for a negative time.
+std::string format_time(int64_t ms);
+
+// The number of terminal columns UTF-8 text takes: East Asian wide and
+// full-width characters take two, combining marks and format characters none.
+size_t display_width(std::string_view text);
+
+// `text` followed by spaces up to `width` columns.
+std::string pad(const std::string &text, size_t width);
+
+// A cue line as a viewer sees it: the soft break "\n" and the hard space "\h"
+// of SubStation Alpha shown as spaces, and no spaces at either end.
+std::string visible_text(std::string_view line);
+
+}  // namespace probe
+
+#endif
