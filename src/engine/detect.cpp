@@ -90,11 +90,20 @@ bool detect_cue(run &r, int32_t position) {
   for (int32_t k = 0; k < r.h->cues[position].lines.count; ++k) {
     const char *line = r.h->cues[position].lines.items[k];
     if (!is_marked_up(line)) {
-      if (!r.ask(line)) {
+      // The detector is handed the copy meant for the new list, not the
+      // cue's own line, which a detector that destroys the track would
+      // release while still reading it. Without memory for the copy the line
+      // itself is asked about, and the cue keeps its old lines.
+      char *copy = text_dup(line);
+      if (!r.ask(copy != nullptr ? copy : line)) {
+        std::free(copy);
         strlist_free(&fresh);
         return false;
       }
-      if (strlist_add(&fresh, r.h->cues[position].lines.items[k]) != 0) complete = false;
+      if (copy == nullptr || strlist_push(&fresh, copy) != 0) {
+        std::free(copy);
+        complete = false;
+      }
       continue;
     }
     if (tpsubm_clean_line(line) != TPSUBM_OK) {
