@@ -24,17 +24,22 @@ int32_t grown_capacity(int32_t capacity, int32_t first, size_t element_size) {
   return next;
 }
 
-inline bool is_blank(unsigned char b) { return b == 0x09 || b == 0x0A || b == 0x0D || b == 0x20; }
+inline bool is_blank(unsigned char b) {
+  return b == 0x09 || b == 0x0A || b == 0x0D || b == 0x20;
+}
 
 // Hash of a track without cues: the parent text followed by "0", the whole
-// kept within 1023 bytes (a longer parent loses the "0" and is cut at a UTF-8
-// boundary).
+// cut to 1023 bytes at a UTF-8 boundary. The "0" comes last, so a parent of
+// 1023 bytes or more loses it, however far back its own cut falls.
 int32_t hash_empty_track(const char *parent, int32_t *out) {
   char text[kEmptyTrackText];
-  size_t n = copy_cut(text, sizeof text, parent);
-  if (n + 1 < sizeof text) {
-    text[n] = '0';
-    text[n + 1] = '\0';
+  size_t len = std::strlen(parent);
+  if (len + 1 < sizeof text) {
+    std::memcpy(text, parent, len);
+    text[len] = '0';
+    text[len + 1] = '\0';
+  } else {
+    copy_cut(text, sizeof text, parent);
   }
   return tpsubm_stable_hash_utf8_impl(text, out);
 }
@@ -117,7 +122,8 @@ TPSUBM_API int32_t tpsubm_add_cue(int32_t id, int32_t start_ms, int32_t end_ms) 
   }
   if (h->cue_count == h->cue_capacity) {
     int32_t next = grown_capacity(h->cue_capacity, kFirstCueCapacity, sizeof(cue));
-    void *cues = next < 0 ? nullptr : std::realloc(h->cues, static_cast<size_t>(next) * sizeof(cue));
+    void *cues =
+        next < 0 ? nullptr : std::realloc(h->cues, static_cast<size_t>(next) * sizeof(cue));
     if (cues == nullptr) {
       error_set("oom");
       return -TPSUBM_NO_MEMORY;
