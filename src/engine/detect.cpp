@@ -93,14 +93,19 @@ bool detect_cue(run &r, int32_t position) {
       // The detector is handed the copy meant for the new list, not the
       // cue's own line, which a detector that destroys the track would
       // release while still reading it. Without memory for the copy the line
-      // itself is asked about, and the cue keeps its old lines.
+      // gives no vote, as a part that cannot be copied, and the cue keeps
+      // its old lines.
       char *copy = text_dup(line);
-      if (!r.ask(copy != nullptr ? copy : line)) {
+      if (copy == nullptr) {
+        complete = false;
+        continue;
+      }
+      if (!r.ask(copy)) {
         std::free(copy);
         strlist_free(&fresh);
         return false;
       }
-      if (copy == nullptr || strlist_push(&fresh, copy) != 0) {
+      if (strlist_push(&fresh, copy) != 0) {
         std::free(copy);
         complete = false;
       }
