@@ -60,7 +60,9 @@
  * export that calls them, and receive the context registered with them as
  * their first argument. A callback may call any export, including ones that
  * destroy the track being worked on or clear the library; the library stays
- * memory-safe and the outer call then ends as its documentation says.
+ * memory-safe and the outer call then ends as its documentation says. The
+ * message left by an export that a callback calls stays in place: the outer
+ * call neither restores nor empties the message after a callback returns.
  */
 #ifndef TPSUBM_H
 #define TPSUBM_H
