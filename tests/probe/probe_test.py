@@ -1,0 +1,356 @@
+#!/usr/bin/env python3
+"""End-to-end tests of tpsubm-probe on the sample subtitles.
+
+Each case runs the probe as a user would and checks what a person reading
+the samples sees in them: how many cues, which languages, which encodings,
+the text on screen at a time and the track names. Usage:
+
+    probe_test.py --probe PATH --samples DIR --work DIR [--ffmpeg PATH] CASE
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import wave
+
+SKIP = 77
+SAMPLES = [
+    "lighthouse.de.vtt",
+    "lighthouse.en.srt",
+    "lighthouse.es.sub",
+    "lighthouse.fr.ass",
+    "lighthouse.zh-en.ass",
+    "lighthouse.zh.srt",
+]
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def run(args, *probe_args, expect=0):
+    command = [args.probe, *probe_args]
+    env = dict(os.environ, LC_ALL="C", LANG="C")
+    done = subprocess.run(command, capture_output=True, text=True, env=env, timeout=60,
+                          cwd=args.samples)
+    if done.returncode != expect:
+        raise Failure(f"{' '.join(command)}: exit status {done.returncode}, expected {expect}\n"
+                      f"stdout:\n{done.stdout}\nstderr:\n{done.stderr}")
+    return done
+
+
+def parse_table(stdout):
+    """The rows of the track table as dicts keyed by the column heads."""
+    lines = stdout.splitlines()
+    end = lines.index("") if "" in lines else len(lines)
+    heads = re.split(r"\s{2,}", lines[0].strip())
+    rows = []
+    for line in lines[1:end]:
+        cells = re.split(r"\s{2,}", line.strip())
+        check(len(cells) == len(heads), f"row does not match the heads: {line!r}")
+        rows.append(dict(zip(heads, cells)))
+    return {row["FILE"]: row for row in rows}
+
+
+def parse_languages(cell):
+    """'zh 16, en 14' -> [('zh', 16), ('en', 14)]; '-' -> []."""
+    if cell == "-":
+        return []
+    return [(code, int(count)) for code, count in
+            (part.split(" ") for part in cell.split(", "))]
+
+
+def selection(stdout, which):
+    match = re.search(rf"^{which}:\s+(-?\d+|none)", stdout, re.M)
+    check(match, f"no {which} line in:\n{stdout}")
+    return match.group(1)
+
+
+def parse_at(stdout):
+    """{time: {track label: {'shown': [lines], 'active': [[lines], ...]}}}"""
+    blocks = {}
+    time = track = None
+    kind = None
+    for line in stdout.splitlines():
+        if line.startswith("at "):
+            time = line[3:]
+            blocks[time] = {}
+        elif line.startswith("track "):
+            label = line.split("  ")[1]
+            track = blocks[time][label] = {"shown": None, "active": []}
+        elif line.startswith("  shown   ") or line.startswith("  active  ") or \
+                line.startswith("          #"):
+            head = line[2:10].strip()
+            kind = head or kind
+            rest = line[10:]
+            if rest.strip() == "-":
+                continue
+            text = rest.split("  ", 2)[-1]
+            if kind == "shown":
+                track["shown"] = [text]
+            else:
+                track["active"].append([text])
+        elif line.startswith("    ") and line.strip():
+            entry = track["shown"] if kind == "shown" else track["active"][-1]
+            entry.append(line.strip())
+    return blocks
+
+
+def case_tracks(args):
+    """Cues, languages, encodings and names of every sample, read together."""
+    done = run(args, "--lang", "en", *SAMPLES)
+    check(done.stderr == "", f"unexpected stderr: {done.stderr}")
+    rows = parse_table(done.stdout)
+    # file: cues, encoding, languages with the lines a reader counts, bilingual, name
+    expected = {
+        "lighthouse.de.vtt": ("15", "utf-8", [("de", 15)], "no", '"German"'),
+        "lighthouse.en.srt": ("14", "utf-8", [("en", 17)], "no", '"English"'),
+        "lighthouse.es.sub": ("14", "Windows-1252", [("es", 17)], "no", '"Spanish"'),
+        "lighthouse.fr.ass": ("14", "utf-8", [("fr", 17)], "no", '"French"'),
+        "lighthouse.zh-en.ass": ("16", "utf-8", [("zh", 16), ("en", 14)], "yes",
+                                 '"Chinese & English"'),
+        "lighthouse.zh.srt": ("14", "GB18030", [("zh", 17)], "no", '"Chinese"'),
+    }
+    check(sorted(rows) == sorted(expected), f"tracks {sorted(rows)}")
+    for name, (cues, encoding, languages, bilingual, display) in expected.items():
+        row = rows[name]
+        got = (row["CUES"], row["ENCODING"], parse_languages(row["LANGUAGES"]),
+               row["BILINGUAL"], row["NAME"])
+        check(got == (cues, encoding, languages, bilingual, display),
+              f"{name}: got {got}, expected {(cues, encoding, languages, bilingual, display)}")
+    indexes = [rows[name]["INDEX"] for name in SAMPLES]
+    check(indexes == ["1", "2", "3", "4", "5", "6"], f"indexes {indexes}")
+    # The bilingual track has the most lines; German is the first other language.
+    check(selection(done.stdout, "primary") == rows["lighthouse.zh-en.ass"]["ID"], done.stdout)
+    check(selection(done.stdout, "secondary") == rows["lighthouse.de.vtt"]["ID"], done.stdout)
+
+
+def case_at(args):
+    """The cue text on screen at given times, without markup, with a delay."""
+    files = ["lighthouse.en.srt", "lighthouse.fr.ass", "lighthouse.zh-en.ass"]
+    done = run(args, "--lang", "en", "--at", "00:00:02.000", "--at", "16000",
+               "--at", "00:00:04,200", "--delay", "1=-3000", *files)
+    blocks = parse_at(done.stdout)
+    check(sorted(blocks) == ["00:00:02.000", "00:00:04.200", "00:00:16.000"], str(blocks))
+    storm = "The storm came in from the west before anyone expected it."
+    title = "第一集　风暴来临的那个夜晚"
+    storm_zh = "风暴比任何人预料的都要早，从西边压了过来。"
+    expected = {
+        "00:00:02.000": {
+            "lighthouse.en.srt": {"shown": [storm], "active": [[storm]]},
+            # Delayed by -3000: the French track is at -00:00:01.000.
+            "lighthouse.fr.ass": {"shown": None, "active": []},
+            # The title and the first line overlap; the longer text is shown.
+            "lighthouse.zh-en.ass": {"shown": [storm_zh, storm],
+                                     "active": [[title], [storm_zh, storm]]},
+        },
+        "00:00:16.000": {
+            "lighthouse.en.srt": {
+                "shown": ["Be careful on the stairs.", "They are wet and very slippery tonight."],
+                "active": [["Be careful on the stairs.",
+                            "They are wet and very slippery tonight."]]},
+            "lighthouse.fr.ass": {
+                "shown": ["Alors je vais la chercher tout de suite, avant que le vent ne se "
+                          "lève encore."],
+                "active": [["Alors je vais la chercher tout de suite, avant que le vent ne se "
+                            "lève encore."]]},
+            "lighthouse.zh-en.ass": {
+                "shown": ["下楼梯的时候一定要小心，台阶又湿又滑。",
+                          "Be careful on the stairs. They are wet and very slippery tonight."],
+                "active": [["下楼梯的时候一定要小心，台阶又湿又滑。",
+                            "Be careful on the stairs. They are wet and very slippery "
+                            "tonight."]]},
+        },
+        # Between two cues: nothing on screen (the French track is at 1.2 s).
+        "00:00:04.200": {
+            "lighthouse.en.srt": {"shown": None, "active": []},
+            "lighthouse.fr.ass": {"shown": ["La tempête est arrivée de l'ouest bien plus tôt "
+                                            "que prévu."],
+                                  "active": [["La tempête est arrivée de l'ouest bien plus "
+                                              "tôt que prévu."]]},
+            "lighthouse.zh-en.ass": {"shown": None, "active": []},
+        },
+    }
+    for time, tracks in expected.items():
+        for label, want in tracks.items():
+            got = blocks[time].get(label)
+            check(got == want, f"at {time}, {label}:\n got {got}\nwant {want}")
+    check("(delay -3000 ms, track time 00:00:13.000)" in done.stdout, done.stdout)
+    for marker in ("{", "}", "\\N", "<i>", "</i>"):
+        check(marker not in done.stdout, f"markup {marker!r} shown:\n{done.stdout}")
+
+
+def case_json(args):
+    """The result document, read by a JSON reader, agrees with the table."""
+    table = parse_table(run(args, "--lang", "en", *SAMPLES).stdout)
+    done = run(args, "--json", "--delay", "2=250", "--primary", "3", "--secondary", "-1",
+               *SAMPLES)
+    document = json.loads(done.stdout)
+    check(document["collection_count"] == 6, str(document))
+    check(document["primary"] == 3 and document["secondary"] == -1, str(document))
+    items = {item["id"]: item for item in document["items"]}
+    for name, row in table.items():
+        item = items[int(row["ID"])]
+        languages = parse_languages(row["LANGUAGES"])
+        lang2 = languages[1][0] if len(languages) > 1 else ""
+        got = (item["cues"], item["lang1"], item["lang2"], item["file_hash"], item["index"],
+               item["parent"])
+        want = (int(row["CUES"]), languages[0][0], lang2, row["HASH"], int(row["INDEX"]),
+                "lighthouse")
+        check(got == want, f"{name}: JSON {got}, table {want}")
+        check(item["delay_ms"] == (250 if item["id"] == 2 else 0), str(item))
+
+
+def write_pgs(path):
+    """A minimal PGS stream: three display sets without objects."""
+    def segment(pts, kind, data):
+        return b"PG" + struct.pack(">IIBH", pts, 0, kind, len(data)) + data
+    out = b""
+    for n, pts in enumerate((90000, 180000, 270000)):
+        composition = struct.pack(">HHBHBBBB", 1920, 1080, 0x10, n, 0x80 if n == 0 else 0,
+                                  0, 0, 0)
+        out += segment(pts, 0x16, composition) + segment(pts, 0x17, b"\x00") + \
+            segment(pts, 0x80, b"")
+    with open(path, "wb") as f:
+        f.write(out)
+
+
+def case_container(args):
+    """A Matroska file: each subtitle stream a track, a PGS stream named ' PGS'."""
+    if not args.ffmpeg or not shutil.which(args.ffmpeg):
+        print("SKIPPED: the ffmpeg program is not installed (scripts/setup-deps installs it)")
+        return SKIP
+    pgs = os.path.join(args.work, "signs.sup")
+    mkv = os.path.join(args.work, "lighthouse.mkv")
+    write_pgs(pgs)
+    subprocess.run([args.ffmpeg, "-v", "error", "-y",
+                    "-i", os.path.join(args.samples, "lighthouse.en.srt"),
+                    "-i", os.path.join(args.samples, "lighthouse.fr.ass"), "-i", pgs,
+                    "-map", "0", "-map", "1", "-map", "2", "-c", "copy", mkv],
+                   check=True, timeout=60)
+    rows = parse_table(run(args, "--lang", "en", mkv, "lighthouse.en.srt").stdout)
+    expected = {
+        mkv + "#0": ("subrip", "14", "utf-8", [("en", 17)], '"English"'),
+        mkv + "#1": ("ass", "14", "utf-8", [("fr", 17)], '"French"'),
+        mkv + "#2": ("hdmv_pgs_subtitle", "0", "-", [], '" PGS"'),
+        "lighthouse.en.srt": ("subrip", "14", "utf-8", [("en", 17)], '"English"'),
+    }
+    check(sorted(rows) == sorted(expected), f"tracks {sorted(rows)}")
+    for name, want in expected.items():
+        row = rows[name]
+        got = (row["FORMAT"], row["CUES"], row["ENCODING"], parse_languages(row["LANGUAGES"]),
+               row["NAME"])
+        check(got == want, f"{name}: got {got}, expected {want}")
+    # The same text in the container and in the file: the same hash, and
+    # with indexes from the hash the collection keeps only the first.
+    check(rows[mkv + "#0"]["HASH"] == rows["lighthouse.en.srt"]["HASH"], str(rows))
+    done = run(args, "--index-from-hash", "--json", mkv, "lighthouse.en.srt")
+    check(json.loads(done.stdout)["collection_count"] == 3, done.stdout)
+    check(done.stderr == "tpsubm-probe: lighthouse.en.srt: not in the collection: duplicate\n",
+          done.stderr)
+
+
+def case_errors(args):
+    """Each unreadable file gives one line naming it; the others are still shown."""
+    noise = os.path.join(args.work, "noise.bin")
+    with open(noise, "wb") as f:
+        f.write(bytes((i * 7919 + 13) * 104729 % 251 for i in range(4096)))
+    silence = os.path.join(args.work, "silence.wav")
+    with wave.open(silence, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(8000)
+        w.writeframes(b"\x00\x00" * 800)
+    broken = os.path.join(args.work, "broken.srt")
+    with open(broken, "wb") as f:
+        # UTF-16 with a low surrogate that no high one precedes.
+        f.write(b"\xff\xfe" + "1\n00:00:01,000 --> 00:00:02,000\n".encode("utf-16-le") +
+                b"\x00\xdcH\x00i\x00\n\x00")
+    missing = os.path.join(args.work, "missing.srt")
+    done = run(args, "--lang", "en", missing, noise, "lighthouse.en.srt", silence, broken,
+               expect=1)
+    errors = done.stderr.splitlines()
+    expected = [
+        (missing, "cannot open: No such file or directory"),
+        (noise, "FFmpeg does not recognise its format"),
+        (silence, "no subtitle stream"),
+        (broken, "the text is not valid UTF-16LE at byte"),
+    ]
+    check(len(errors) == len(expected), f"stderr:\n{done.stderr}")
+    for line, (path, cause) in zip(errors, expected):
+        check(line.startswith(f"tpsubm-probe: {path}: {cause}"), f"{line!r}, expected {cause}")
+    rows = parse_table(done.stdout)
+    check(list(rows) == ["lighthouse.en.srt"], done.stdout)
+    check(rows["lighthouse.en.srt"]["NAME"] == '"English"', done.stdout)
+    # Usage errors are told apart from unreadable files.
+    done = run(args, "--at", "later", "lighthouse.en.srt", expect=2)
+    check("--at: 'later' is not a time" in done.stderr, done.stderr)
+    done = run(args, "--primary", "9", "lighthouse.en.srt", expect=2)
+    check("--primary: no track has the id 9" in done.stderr, done.stderr)
+
+
+def case_names(args):
+    """Display names in the user's language and with the library's flags."""
+    files = ["lighthouse.en.srt", "lighthouse.zh-en.ass", "lighthouse.zh.srt"]
+    want = {
+        "fr": ['"anglais"', '"chinois & anglais"', '"chinois"'],
+        "de": ['"Englisch"', '"Chinesisch & Englisch"', '"Chinesisch"'],
+        "zh": ['"英语"', '"中文 & 英语"', '"中文"'],
+    }
+    for lang, names in want.items():
+        rows = parse_table(run(args, "--lang", lang, *files).stdout)
+        got = [rows[name]["NAME"] for name in files]
+        check(got == names, f"--lang {lang}: {got}, expected {names}")
+    rows = parse_table(run(args, "--lang", "en", "--brackets", "--server-file", "--suffix",
+                           "srt", *files).stdout)
+    got = [rows[name]["NAME"] for name in files]
+    names = ['"{ [ English.srt ] }"', '"{ [ Chinese & English.srt ] }"', '"{ [ Chinese.srt ] }"']
+    check(got == names, f"flags: {got}, expected {names}")
+    # Without --lang the names follow the environment (C here: English).
+    rows = parse_table(run(args, "lighthouse.en.srt").stdout)
+    check(rows["lighthouse.en.srt"]["NAME"] == '"English"', str(rows))
+
+
+CASES = {
+    "tracks": case_tracks,
+    "at": case_at,
+    "json": case_json,
+    "container": case_container,
+    "errors": case_errors,
+    "names": case_names,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--samples", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--ffmpeg", default="")
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args()
+    args.probe = os.path.abspath(args.probe)
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
+    try:
+        status = CASES[args.case](args)
+    except Failure as failure:
+        print(f"FAILED: {failure}")
+        return 1
+    if status == SKIP:
+        return SKIP
+    print(f"{args.case}: passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
