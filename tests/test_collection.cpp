@@ -150,14 +150,16 @@ TEST_F(Collection, HoldsAllSixtyFourTracksAndNeverReportsFull) {
 
 TEST_F(Collection, RemoveKeepsTheOrderOfTheOthers) {
   for (int32_t i = 0; i < 10; ++i) ASSERT_EQ(finalized_track(i + 1), i);
-  for (int32_t id : {5, 2, 9}) ASSERT_EQ(tpsubm_collection_add(id), TPSUBM_OK);
+  for (int32_t id : {5, 2, 9, 7}) ASSERT_EQ(tpsubm_collection_add(id), TPSUBM_OK);
 
   EXPECT_EQ(tpsubm_collection_remove(2), TPSUBM_OK);
-  EXPECT_EQ(members(), (std::vector<int32_t>{5, 9}));
+  EXPECT_EQ(members(), (std::vector<int32_t>{5, 9, 7}));
   EXPECT_EQ(tpsubm_collection_at(1), 9);
-  EXPECT_EQ(tpsubm_collection_at(2), -1);
+  EXPECT_EQ(tpsubm_collection_at(3), -1);
 
   EXPECT_EQ(tpsubm_collection_remove(5), TPSUBM_OK);
+  EXPECT_EQ(members(), (std::vector<int32_t>{9, 7}));
+  EXPECT_EQ(tpsubm_collection_remove(7), TPSUBM_OK);
   EXPECT_EQ(members(), std::vector<int32_t>{9});
   // A removed track can be added again, at the end.
   EXPECT_EQ(tpsubm_collection_add(2), TPSUBM_OK);
@@ -214,13 +216,14 @@ TEST_F(Collection, DestroyTakesTheTrackOutOfCollectionAndSelections) {
   const int32_t a = finalized_track(1);
   const int32_t b = finalized_track(2);
   const int32_t c = finalized_track(3);
+  const int32_t d = finalized_track(5);
   const int32_t outsider = finalized_track(4);
-  for (int32_t id : {a, b, c}) ASSERT_EQ(tpsubm_collection_add(id), TPSUBM_OK);
+  for (int32_t id : {a, b, c, d}) ASSERT_EQ(tpsubm_collection_add(id), TPSUBM_OK);
   ASSERT_EQ(tpsubm_set_primary(b), TPSUBM_OK);
   ASSERT_EQ(tpsubm_set_secondary(b), TPSUBM_OK);
 
   ASSERT_EQ(tpsubm_destroy(b), TPSUBM_OK);
-  EXPECT_EQ(members(), (std::vector<int32_t>{a, c}));
+  EXPECT_EQ(members(), (std::vector<int32_t>{a, c, d}));
   EXPECT_EQ(tpsubm_primary(), -1);
   EXPECT_EQ(tpsubm_secondary(), -1);
 
@@ -230,14 +233,14 @@ TEST_F(Collection, DestroyTakesTheTrackOutOfCollectionAndSelections) {
   ASSERT_EQ(tpsubm_destroy(outsider), TPSUBM_OK);
   EXPECT_EQ(tpsubm_primary(), a);
   EXPECT_EQ(tpsubm_secondary(), -1);
-  EXPECT_EQ(members(), (std::vector<int32_t>{a, c}));
+  EXPECT_EQ(members(), (std::vector<int32_t>{a, c, d}));
 
   // The freed id goes to a new track, which is neither member nor selected.
   const int32_t reused = finalized_track(2);
   EXPECT_EQ(reused, b);
-  EXPECT_EQ(members(), (std::vector<int32_t>{a, c}));
+  EXPECT_EQ(members(), (std::vector<int32_t>{a, c, d}));
   EXPECT_EQ(tpsubm_collection_add(reused), TPSUBM_OK);
-  EXPECT_EQ(members(), (std::vector<int32_t>{a, c, reused}));
+  EXPECT_EQ(members(), (std::vector<int32_t>{a, c, d, reused}));
 }
 
 TEST_F(Collection, ClearEmptiesCollectionAndSelections) {
