@@ -9,6 +9,7 @@
 
 char *g_clean_parts[kMaxCleanParts];
 int32_t g_clean_n;
+int32_t g_clean_lost;
 
 void clean_parts_release() {
   for (int32_t i = 0; i < g_clean_n; ++i) {
@@ -16,6 +17,7 @@ void clean_parts_release() {
     g_clean_parts[i] = nullptr;
   }
   g_clean_n = 0;
+  g_clean_lost = 0;
 }
 
 namespace {
@@ -56,7 +58,11 @@ void store_parts(const char *text, size_t len) {
     size_t end = lf != nullptr ? static_cast<size_t>(static_cast<const char *>(lf) - text) : len;
     if (g_clean_n == kMaxCleanParts) return;
     char *part = text_dup_n(text + start, end - start);
-    if (part != nullptr) g_clean_parts[g_clean_n++] = part;
+    if (part != nullptr) {
+      g_clean_parts[g_clean_n++] = part;
+    } else {
+      ++g_clean_lost;
+    }
     if (lf == nullptr) return;
     start = end + 1;
   }

@@ -117,6 +117,9 @@ bool detect_cue(run &r, int32_t position) {
       complete = false;
       continue;
     }
+    // A part that the cleaning could not copy is missing from its list: the
+    // cue keeps its old lines rather than lose that part.
+    if (g_clean_lost != 0) complete = false;
     // The detector may clean other lines and so replace the process-wide
     // parts: take copies of this line's parts before the first call. A part
     // that cannot be copied gives no vote, and the cue keeps its old lines.

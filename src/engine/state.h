@@ -128,6 +128,8 @@ extern int32_t g_active_n;
 // --- clean.cpp ------------------------------------------------------------
 extern char *g_clean_parts[kMaxCleanParts];
 extern int32_t g_clean_n;
+// Pieces that the last cleaning left out because their copy failed.
+extern int32_t g_clean_lost;
 // Frees every stored part and empties the list.
 void clean_parts_release();
 
