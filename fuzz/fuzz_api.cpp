@@ -822,8 +822,9 @@ void op_download() {
   int dummy = 0;
   void *second = (b & 1) ? &dummy : nullptr;
   void *third = (b & 2) ? &dummy : nullptr;
+  const bool on = w.download_on;  // the backend may unregister itself
   int32_t rc = tpsubm_download((b & 4) ? &dummy : nullptr, second, third);
-  if (!w.download_on) {
+  if (!on) {
     FUZZ_CHECK(rc == TPSUBM_INVALID && msg_is("no download backend"));
   } else if (second == nullptr || third == nullptr) {
     FUZZ_CHECK(rc == TPSUBM_INVALID);
