@@ -14,7 +14,7 @@
 
 namespace {
 
-struct cue_spec {
+struct cue_def {
   int32_t start;
   int32_t end;
   std::vector<std::string> lines;
@@ -32,10 +32,10 @@ class LookupTest : public ::testing::Test {
 
   // A track holding the cues in the given order, finalized unless asked not
   // to be. Index 1 keeps finalize from deriving one.
-  static int32_t track(const std::vector<cue_spec> &cues, bool finalize = true) {
+  static int32_t track(const std::vector<cue_def> &cues, bool finalize = true) {
     int32_t id = tpsubm_create("media", 1, 0, 0, 0, nullptr);
     EXPECT_GE(id, 0);
-    for (const cue_spec &c : cues) {
+    for (const cue_def &c : cues) {
       int32_t pos = tpsubm_add_cue(id, c.start, c.end);
       EXPECT_GE(pos, 0);
       for (const std::string &line : c.lines) {
@@ -80,7 +80,7 @@ class LookupTest : public ::testing::Test {
 TEST_F(LookupTest, ChoosesHigherScoreThenLowerPosition) {
   struct {
     const char *name;
-    std::vector<cue_spec> cues;
+    std::vector<cue_def> cues;
     int32_t t;
     int32_t expected;
   } cases[] = {
@@ -134,7 +134,7 @@ TEST_F(LookupTest, StartIsInclusiveEndIsExclusive) {
 TEST_F(LookupTest, LongCueIsReachedBackThroughTheLongestSpan) {
   // One cue of 100 s, then many short ones that start long after it. The
   // lookups must reach back past all of them to find the long cue.
-  std::vector<cue_spec> cues{{0, 100000, {"x"}}};
+  std::vector<cue_def> cues{{0, 100000, {"x"}}};
   for (int32_t i = 0; i < 990; ++i) cues.push_back({1000 + 100 * i, 1050 + 100 * i, {"short"}});
   // The same shape again, away from 0, so that the lower bound is positive.
   cues.push_back({500000, 600000, {"y"}});
@@ -159,7 +159,7 @@ TEST_F(LookupTest, LongCueIsReachedBackThroughTheLongestSpan) {
 TEST_F(LookupTest, ActiveListKeepsTheFirst256ByStartThenPosition) {
   // 300 cues on screen at once, added out of start order, with runs of
   // equal starts.
-  std::vector<cue_spec> cues;
+  std::vector<cue_def> cues;
   for (int32_t i = 0; i < 300; ++i) cues.push_back({(300 - i) / 3, 10000, {"c"}});
   int32_t id = track(cues);
   std::vector<int32_t> by_order(300);
@@ -284,7 +284,7 @@ TEST_F(LookupTest, ActiveListOutlivesItsTrackUntilClear) {
 TEST_F(LookupTest, LookupsAtTheEdgesOfTheTimeRange) {
   struct {
     const char *name;
-    std::vector<cue_spec> cues;
+    std::vector<cue_def> cues;
     int32_t t;
     int32_t cue_at;
     int32_t linear;
@@ -506,9 +506,9 @@ TEST_F(LookupTest, LookupsAgreeWithABruteForceScanOnRandomTracks) {
       auto pick = [&rng](int32_t lo, int32_t hi) {
         return std::uniform_int_distribution<int32_t>(lo, hi)(rng);
       };
-      std::vector<cue_spec> cues;
+      std::vector<cue_def> cues;
       for (int32_t i = 0; i < s.cues; ++i) {
-        cue_spec c;
+        cue_def c;
         c.start = pick(0, s.start_range);
         if (s.negative_starts && pick(0, 9) == 0) c.start = -pick(1, s.start_range + 1);
         if (i > 0 && pick(0, 4) == 0) c.start = cues[pick(0, i - 1)].start;  // equal start
@@ -525,7 +525,7 @@ TEST_F(LookupTest, LookupsAgreeWithABruteForceScanOnRandomTracks) {
       int32_t id = track(cues, false);
 
       std::vector<int32_t> times{INT32_MIN, INT32_MAX, 0, -1};
-      for (const cue_spec &c : cues) {
+      for (const cue_def &c : cues) {
         for (int32_t t : {c.start, c.end, c.end - 1, c.start - 1}) times.push_back(t);
       }
       for (int i = 0; i < 50; ++i)
