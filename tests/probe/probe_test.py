@@ -75,33 +75,32 @@ def selection(stdout, which):
     return match.group(1)
 
 
+CUE_LINE = re.compile(r"^  ([> ]) #(\d+) +(\S+) --> (\S+)  (.*)$")
+
+
 def parse_at(stdout):
-    """{time: {track label: {'shown': [lines], 'active': [[lines], ...]}}}"""
+    """{time: {track label: {'shown': [lines] or None, 'active': [[lines], ...]}}}"""
     blocks = {}
-    time = track = None
-    kind = None
+    time = track = cue = None
     for line in stdout.splitlines():
+        match = CUE_LINE.match(line)
         if line.startswith("at "):
             time = line[3:]
             blocks[time] = {}
         elif line.startswith("track "):
             label = line.split("  ")[1]
             track = blocks[time][label] = {"shown": None, "active": []}
-        elif line.startswith("  shown   ") or line.startswith("  active  ") or \
-                line.startswith("          #"):
-            head = line[2:10].strip()
-            kind = head or kind
-            rest = line[10:]
-            if rest.strip() == "-":
-                continue
-            text = rest.split("  ", 2)[-1]
-            if kind == "shown":
-                track["shown"] = [text]
-            else:
-                track["active"].append([text])
-        elif line.startswith("    ") and line.strip():
-            entry = track["shown"] if kind == "shown" else track["active"][-1]
-            entry.append(line.strip())
+        elif match:
+            cue = [match.group(5)]
+            track["active"].append(cue)
+            if match.group(1) == ">":
+                track["shown"] = cue
+        elif line.startswith(" " * 20) and cue is not None:
+            cue.append(line.strip())
+        elif line == "    nothing on screen":
+            cue = None
+        elif line:
+            raise Failure(f"unexpected line in the --at output: {line!r}")
     return blocks
 
 

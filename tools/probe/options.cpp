@@ -74,10 +74,11 @@ OPTIONS
         refusal is reported on standard error.
 
     --at TIME
-        Instead of the table, print for every track the cue that the library
-        chooses to show at TIME and every cue that is active then. TIME is
-        HH:MM:SS.mmm (the milliseconds may be left out or follow a comma) or
-        plain milliseconds. May be given more than once.
+        Instead of the table, print for every track the cues that are active
+        at TIME, as the library lists them, and mark with ">" the one it
+        chooses to show. TIME is HH:MM:SS.mmm (the milliseconds may be left
+        out or follow a comma) or plain milliseconds. May be given more than
+        once.
 
     --delay ID=MS
         Give track ID a delay of MS milliseconds (may be negative). The track
@@ -106,6 +107,11 @@ OUTPUT
     CONF (the smaller count divided by the larger), BILINGUAL, NAME (the
     display name, in quotes), HASH (the file hash) and INDEX. The selected
     tracks follow the table.
+
+    With --at, each track's active cues follow a line "track ID FILE NAME":
+    the cue's position in the order of adding, its start and end time and
+    its lines as the library holds them after detection (markup removed),
+    with ">" before the cue shown.
 
 EXIT STATUS
     0   every FILE was read.

@@ -42,18 +42,18 @@ std::string describe(const std::vector<Track> &tracks, int32_t id) {
   return std::to_string(id) + " " + quoted(track->name) + " (" + track->label() + ")";
 }
 
-// One cue as "#3  00:00:11.000 --> 00:00:14.500  first line", the further
-// lines below the first, aligned with it.
-void print_cue(const char *head, int32_t id, int32_t position) {
-  std::string prefix = std::string("  ") + head + "#" + std::to_string(position);
-  prefix = pad(prefix, 14) + format_time(tpsubm_cue_start_ms(id, position)) + " --> " +
-           format_time(tpsubm_cue_end_ms(id, position)) + "  ";
+// One cue as "  > #3  00:00:11.000 --> 00:00:14.500  first line", with ">"
+// for the cue shown and the further lines below the first, aligned with it.
+void print_cue(bool shown, int32_t id, int32_t position) {
+  std::string prefix = pad(std::string(shown ? "  > #" : "    #") + std::to_string(position), 9) +
+                       format_time(tpsubm_cue_start_ms(id, position)) + " --> " +
+                       format_time(tpsubm_cue_end_ms(id, position)) + "  ";
   std::vector<std::string> lines;
   int32_t count = tpsubm_cue_line_count(id, position);
   for (int32_t k = 0; k < count; k++) {
     const char *line = tpsubm_cue_line(id, position, k);
-    std::string shown = visible_text(line != nullptr ? line : "");
-    if (!shown.empty()) lines.push_back(shown);
+    std::string text = visible_text(line != nullptr ? line : "");
+    if (!text.empty()) lines.push_back(text);
   }
   if (lines.empty()) lines.emplace_back("(no text)");
   std::printf("%s%s\n", prefix.c_str(), lines[0].c_str());
@@ -111,24 +111,20 @@ void print_at(const std::vector<Track> &tracks, int32_t time_ms) {
     }
     std::printf("%s\n", head.c_str());
     if (!t.text) {
-      std::printf("  bitmap subtitles: no text\n");
+      std::printf("    bitmap subtitles: no text\n");
       continue;
     }
     int32_t shown = tpsubm_cue_at(t.id, track_time);
-    if (shown < 0) {
-      std::printf("  shown   -\n");
-    } else {
-      print_cue("shown   ", t.id, shown);
-    }
     tpsubm_active_cues(t.id, track_time);
-    // Copied first: reading the cues does not touch the active list, but the
-    // list belongs to the library and is replaced by the next query.
+    // Copied first: the list belongs to the library and is replaced by the
+    // next query of its kind.
     std::vector<int32_t> active;
     for (int32_t i = 0; i < tpsubm_active_count(); i++) active.push_back(tpsubm_active_index(i));
-    if (active.empty()) std::printf("  active  -\n");
-    for (size_t i = 0; i < active.size(); i++) {
-      print_cue(i == 0 ? "active  " : "        ", t.id, active[i]);
+    if (shown >= 0 && std::find(active.begin(), active.end(), shown) == active.end()) {
+      print_cue(true, t.id, shown);
     }
+    for (int32_t position : active) print_cue(position == shown, t.id, position);
+    if (shown < 0 && active.empty()) std::printf("    nothing on screen\n");
   }
 }
 
