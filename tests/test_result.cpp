@@ -72,9 +72,14 @@ class ResultDocument : public ::testing::Test {
     tpsubm_set_translator(nullptr, nullptr);
     tpsubm_set_download_fn(nullptr, nullptr);
   }
+  // Leaves the state of a fresh load behind, for the load-state test when
+  // the whole binary runs in one process.
+  void TearDown() override {
+    tpsubm_clear();
+    tpsubm_set_detector(nullptr, nullptr);
+  }
 };
 
-// Must stay the first test: run as one process, later tests change the state.
 TEST(ResultDocumentAtLoad, IsTheEmptyCollection) {
   EXPECT_STREQ(tpsubm_result_json(), kEmptyDocument);
 }

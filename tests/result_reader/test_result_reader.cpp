@@ -182,6 +182,7 @@ TEST(ResultReader, RandomStatesReadBackWithMatchingCountsAndFields) {
     // The walk must reach collections of some size to mean anything.
     EXPECT_GE(largest, 4);
   }
+  tpsubm_clear();
   tpsubm_set_detector(nullptr, nullptr);
 }
 
