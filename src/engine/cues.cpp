@@ -199,7 +199,7 @@ TPSUBM_API int32_t tpsubm_finalize(int32_t id) {
     }
     hash = tpsubm_hash_state_finish(&st);
   }
-  std::snprintf(h->file_hash, sizeof h->file_hash, "%d", hash);
+  (void)std::snprintf(h->file_hash, sizeof h->file_hash, "%d", hash);  // at most 10 digits
 
   int32_t index = h->index;
   if (index == 0 && tpsubm_stable_hash_utf8_impl(h->file_hash, &index) != 0) {

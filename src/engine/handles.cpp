@@ -37,12 +37,16 @@ char *make_suffix(const char *suffix) {
 
 void error_set(const char *message) { copy_cut(g_error, sizeof g_error, message); }
 
+// printf-style on purpose: the format attribute in state.h has the compiler
+// check the arguments of every call.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
 void warnf(const char *format, ...) {
   char buffer[kErrorSize];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
+  const int written = std::vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
+  if (written < 0) return;  // a format that cannot be written records nothing
   if (g_warn_n >= kMaxWarnings) return;
   char *copy = text_dup(buffer);
   if (copy == nullptr) return;

@@ -28,7 +28,8 @@ size_t append_cut(char *dst, size_t len, size_t dst_size, const char *text) {
 void wrap_display(char *display, char open, char close) {
   char inner[kWrapLimit + 1];
   copy_cut(inner, sizeof inner, display);
-  std::snprintf(display, kDisplaySize, "%c %s %c", open, inner, close);
+  // At most 511 bytes by the cut above; the length is not needed.
+  (void)std::snprintf(display, kDisplaySize, "%c %s %c", open, inner, close);
 }
 
 // One composition. The translator may call back into the library, even
@@ -73,7 +74,7 @@ TPSUBM_API const char *tpsubm_display_name(int32_t id) {
     char first[kTranslation];
     if (!c.translate(english2, second) || !c.translate(english1, first)) return nullptr;
     char both[2 * kTranslation + 4];
-    std::snprintf(both, sizeof both, "%s & %s", first, second);
+    (void)std::snprintf(both, sizeof both, "%s & %s", first, second);  // fits: both are cut
     copy_cut(name, sizeof name, both);
   } else if (english1 != nullptr || english2 != nullptr) {
     char only[kTranslation];
