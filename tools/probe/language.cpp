@@ -76,14 +76,16 @@ std::string icu_version() {
   return text;
 }
 
+std::string locale_name(const std::string &setting) {
+  std::string locale = setting.substr(0, setting.find_first_of(".@"));
+  if (locale == "C" || locale == "POSIX") return "en";
+  return locale;
+}
+
 std::string language_from_environment() {
   for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
     const char *value = std::getenv(name);
-    if (value == nullptr || *value == '\0') continue;
-    std::string locale(value);
-    locale = locale.substr(0, locale.find_first_of(".@"));
-    if (locale.empty() || locale == "C" || locale == "POSIX") return "en";
-    return locale;
+    if (value != nullptr && *value != '\0') return locale_name(value);
   }
   return "en";
 }

@@ -13,6 +13,10 @@ namespace probe {
 // it. The answer is a constant text.
 const char *detect_language(void *ctx, const char *text);
 
+// A locale setting as ICU takes it: "fr_FR.UTF-8" gives "fr_FR", and C or
+// POSIX give "en".
+std::string locale_name(const std::string &setting);
+
 // The user's language from the environment (LC_ALL, LC_MESSAGES, LANG), as
 // a locale name such as "fr_FR"; "en" when none is set or it is C/POSIX.
 std::string language_from_environment();

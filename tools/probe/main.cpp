@@ -169,7 +169,7 @@ int run(int argc, char **argv) {
   if (parent.empty()) return usage_error("--parent: the text must not be empty");
 
   Translator translator;
-  std::string language = options.lang.value_or(language_from_environment());
+  std::string language = options.lang ? locale_name(*options.lang) : language_from_environment();
   if (!translator.set_language(language) && options.lang) {
     return usage_error("--lang: ICU has no names in '" + language + "'");
   }

@@ -53,8 +53,10 @@ OPTIONS
 
     --lang CODE
         The language of the display names, as an ICU locale name or BCP 47
-        tag ("fr", "de_CH", "zh-Hant"). By default it is taken from LC_ALL,
-        LC_MESSAGES or LANG, in that order; C and POSIX mean English.
+        tag ("fr", "de_CH", "zh-Hant"); C and POSIX mean English. By default
+        it is taken from LC_ALL, LC_MESSAGES or LANG, in that order. A
+        language ICU has no names in is an error with --lang, and leaves the
+        names in English when it comes from the environment.
 
     --brackets
         Wrap every display name in "[ ... ]".
