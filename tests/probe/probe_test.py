@@ -258,6 +258,65 @@ def case_container(args):
           done.stderr)
 
 
+def srt(cues):
+    return "".join(f"{n}\n00:00:{2 * n - 1:02d},000 --> 00:00:{2 * n:02d},000\n{text}\n\n"
+                   for n, text in enumerate(cues, 1))
+
+
+FORMAT_CASES = [
+    # file, bytes, format, encoding, languages
+    ("story.mpl2", "[10][19]The storm came in from the west before anyone expected it.\n"
+     "[30][39]Mara, have you seen the lamp oil?|We are almost out of it.\n"
+     "[50][59]/It is in the shed behind the house, next to the old nets.\n".encode(),
+     "mpl2", "us-ascii", [("en", 4)]),
+    ("story.sub", "[INFORMATION]\n[TITLE]Lighthouse\n[END INFORMATION]\n[SUBTITLE]\n"
+     "00:00:01.00,00:00:02.00\nThe storm came in from the west before anyone expected it.\n\n"
+     "00:00:03.00,00:00:04.00\nMara, have you seen the lamp oil?[br]We are almost out of it.\n"
+     .encode(), "subviewer", "us-ascii", [("en", 3)]),
+    ("story.smi", "<SAMI><HEAD><TITLE>Lighthouse</TITLE></HEAD><BODY>\n"
+     "<SYNC Start=1000><P>The storm came in from the west before anyone expected it.\n"
+     "<SYNC Start=2000><P>&nbsp;\n"
+     "<SYNC Start=3000><P><i>Mara, have you seen the lamp oil?</i><br>We are almost out.\n"
+     "<SYNC Start=4000><P>&nbsp;\n</BODY></SAMI>\n".encode(), "sami", "us-ascii", [("en", 3)]),
+    ("story.utf16.srt", b"\xff\xfe" + srt([
+        "The storm came in from the west before anyone expected it.",
+        "It is in the shed behind the house, next to the old nets."]).encode("utf-16-le"),
+     "subrip", "utf-16", [("en", 2)]),
+    ("story.ru.srt", srt([
+        "Буря пришла с запада раньше, чем кто-либо ожидал.",
+        "Мара, ты не видела масло для лампы? Его почти не осталось.",
+        "Оно в сарае за домом, рядом со старыми сетями."]).encode("cp1251"),
+     "subrip", "windows-1251", [("ru", 3)]),
+    ("story.ja.srt", srt([
+        "嵐は誰も予想しなかったほど早く、西からやって来た。",
+        "マーラ、ランプの油を見なかった？もうほとんど残っていないんだ。",
+        "家の裏の物置の中、古い網の隣にあるよ。"]).encode("shift_jis"),
+     "subrip", "shift_jis", [("ja", 3)]),
+]
+
+
+def case_formats(args):
+    """Formats and encodings beyond the samples, found from the content alone."""
+    paths = []
+    for name, data, *_ in FORMAT_CASES:
+        paths.append(os.path.join(args.work, name))
+        with open(paths[-1], "wb") as f:
+            f.write(data)
+    done = run(args, "--lang", "en", *paths)
+    rows = parse_table(done.stdout)
+    for path, (name, _, fmt, encoding, languages) in zip(paths, FORMAT_CASES):
+        row = rows.get(path)
+        check(row is not None, f"{name} missing:\n{done.stdout}\n{done.stderr}")
+        got = (row["FORMAT"], row["ENCODING"], parse_languages(row["LANGUAGES"]))
+        check(got == (fmt, encoding, languages), f"{name}: {got}")
+    # FFmpeg's SAMI decoder refuses the blank "&nbsp;" cues: they are left
+    # out and counted, and the file still counts as read.
+    smi = paths[2]
+    check(rows[smi]["CUES"] == "2", rows[smi])
+    check(re.fullmatch(f"tpsubm-probe: {re.escape(smi)}: skipped 2 cues FFmpeg cannot decode "
+                       r"\(first: at 00:00:02\.000, [^)]+\)\n", done.stderr), done.stderr)
+
+
 def case_errors(args):
     """Each unreadable file gives one line naming it; the others are still shown."""
     noise = os.path.join(args.work, "noise.bin")
@@ -324,6 +383,7 @@ CASES = {
     "at": case_at,
     "json": case_json,
     "container": case_container,
+    "formats": case_formats,
     "errors": case_errors,
     "names": case_names,
 }

@@ -159,22 +159,26 @@ bool open_decoder(const AVStream *st, TextDecoder &dec, std::string &error) {
   return true;
 }
 
-bool decode_packet(const AVStream *st, const AVPacket *pkt, TextDecoder &dec, std::string &error) {
+void skip_packet(TextDecoder &dec, const std::string &cause) {
+  if (dec.stream->skipped++ == 0) dec.stream->first_skipped = cause;
+}
+
+// Turns one packet into a cue of the stream, or counts it as skipped.
+void decode_packet(const AVStream *st, const AVPacket *pkt, TextDecoder &dec) {
   int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
   if (pts == AV_NOPTS_VALUE) {
-    error = "stream " + std::to_string(st->index) + ": a cue has no time";
-    return false;
+    skip_packet(dec, "no time");
+    return;
   }
   int64_t base_ms = av_rescale_q(pts, st->time_base, AVRational{1, 1000});
   AVSubtitle sub{};
   int got = 0;
   int r = avcodec_decode_subtitle2(dec.ctx.get(), &sub, &got, const_cast<AVPacket *>(pkt));
   if (r < 0) {
-    error = "stream " + std::to_string(st->index) + ": cannot decode the cue at " +
-            format_time(base_ms) + ": " + av_error_text(r);
-    return false;
+    skip_packet(dec, "at " + format_time(base_ms) + ", " + av_error_text(r));
+    return;
   }
-  if (!got) return true;
+  if (!got) return;
   Cue cue;
   for (unsigned i = 0; i < sub.num_rects; i++) {
     const AVSubtitleRect *rect = sub.rects[i];
@@ -194,10 +198,9 @@ bool decode_packet(const AVStream *st, const AVPacket *pkt, TextDecoder &dec, st
   cue.start_ms = clamp_ms(base_ms + sub.start_display_time);
   cue.end_ms = clamp_ms(end_ms);
   avsubtitle_free(&sub);
-  if (cue.lines.empty()) return true;
+  if (cue.lines.empty()) return;
   dec.stream->cues.push_back(std::move(cue));
   dec.open_end.push_back(!has_end);
-  return true;
 }
 
 }  // namespace
@@ -280,12 +283,10 @@ bool demux(const std::string &bytes, Demuxed &out, std::string &error) {
   }
   while ((r = av_read_frame(fmt.get(), pkt.get())) >= 0) {
     auto index = static_cast<size_t>(pkt->stream_index);
-    bool ok = true;
     if (index < decoders.size() && decoders[index].stream != nullptr) {
-      ok = decode_packet(fmt->streams[index], pkt.get(), decoders[index], error);
+      decode_packet(fmt->streams[index], pkt.get(), decoders[index]);
     }
     av_packet_unref(pkt.get());
-    if (!ok) return false;
   }
   if (r != AVERROR_EOF) {
     error = "FFmpeg stopped reading it: " + av_error_text(r);

@@ -20,6 +20,10 @@ struct Stream {
   std::string codec;  // FFmpeg's codec name: "subrip", "ass", "hdmv_pgs_subtitle", ...
   bool text = false;  // false: a bitmap stream, listed without cues
   std::vector<Cue> cues;
+  // Packets FFmpeg's decoder refused (some decoders refuse a blank cue,
+  // as a SAMI "&nbsp;" that clears the screen); a player skips them.
+  int skipped = 0;
+  std::string first_skipped;  // "at 00:00:04.000, Operation not permitted"
 };
 
 struct Demuxed {
@@ -30,8 +34,8 @@ struct Demuxed {
 
 // Opens the bytes through an in-memory I/O context; the format is found from
 // the content alone. Returns false with `error` set when FFmpeg cannot read
-// the bytes, when there is no subtitle stream, or when a cue cannot be
-// decoded.
+// the bytes or finds no subtitle stream. A packet the decoder refuses is
+// skipped and counted in its stream.
 bool demux(const std::string &bytes, Demuxed &out, std::string &error);
 
 // Keeps FFmpeg from writing its own messages to stderr.

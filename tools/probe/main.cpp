@@ -56,6 +56,13 @@ class FileLoader {
         return false;
       }
     }
+    for (const Stream &stream : demuxed.streams) {
+      if (stream.skipped == 0) continue;
+      std::string where = input.is_text ? path : path + "#" + std::to_string(stream.index);
+      std::fprintf(stderr, "%s: %s: skipped %d cue%s FFmpeg cannot decode (first: %s)\n", kProgram,
+                   where.c_str(), stream.skipped, stream.skipped == 1 ? "" : "s",
+                   stream.first_skipped.c_str());
+    }
     next_index_ += static_cast<int32_t>(made.size());
     tracks.insert(tracks.end(), made.begin(), made.end());
     return true;
