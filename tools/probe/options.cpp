@@ -66,8 +66,8 @@ OPTIONS
         wrapped in "{ ... }".
 
     --suffix TEXT
-        Append TEXT to the display name of every text track (the library
-        puts a "." before it unless it starts with one).
+        Append TEXT to the display name of every track but a PGS one (the
+        library puts a "." before it unless it starts with one).
 
     --index-from-hash
         Create every track with index 0, so that the library derives it from
@@ -104,7 +104,8 @@ OPTIONS
 OUTPUT
     The table has one row per track: ID (the library's handle id), FILE (and
     "#N" for stream N of a container), FORMAT (FFmpeg's codec name), ENCODING
-    (the detected encoding, spelled as in the library's list of encodings),
+    (the detected encoding, spelled as in the library's list of encodings;
+    utf-8 for the text streams of a container, whose formats prescribe it),
     CUES, LANGUAGES (the two most frequent codes with their line counts),
     CONF (the smaller count divided by the larger), BILINGUAL, NAME (the
     display name, in quotes), HASH (the file hash) and INDEX. The selected
