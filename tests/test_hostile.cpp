@@ -153,7 +153,8 @@ const Family kFamilies[] = {
     {"Detection",
      [](int32_t self, int32_t other, int32_t) {
        EXPECT_EQ(tpsubm_detect_languages(other), TPSUBM_OK);
-       tpsubm_set_bilingual_threshold(0.1);
+       EXPECT_EQ(tpsubm_set_bilingual_threshold(0.1), 0.1);
+       tpsubm_set_bilingual_threshold(0.7);  // the name asked for stays the same
        (void)tpsubm_language1(self);
        (void)tpsubm_confidence(self);
        (void)tpsubm_is_bilingual(other);
