@@ -256,6 +256,15 @@ def case_container(args):
     check(json.loads(done.stdout)["collection_count"] == 3, done.stdout)
     check(done.stderr == "tpsubm-probe: lighthouse.en.srt: not in the collection: duplicate\n",
           done.stderr)
+    # A cut-off file: what FFmpeg read is shown, and the cut is reported.
+    cut = os.path.join(args.work, "cut.mkv")
+    with open(mkv, "rb") as f, open(cut, "wb") as g:
+        g.write(f.read()[:os.path.getsize(mkv) // 2])
+    done = run(args, "--lang", "en", cut)
+    check(done.stderr == f"tpsubm-probe: {cut}: FFmpeg warns: File ended prematurely\n",
+          done.stderr)
+    cues = int(parse_table(done.stdout)[cut + "#0"]["CUES"])
+    check(0 < cues < 14, done.stdout)
 
 
 def srt(cues):

@@ -5,6 +5,8 @@
 #include "text.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -128,6 +130,32 @@ void close_open_ends(std::vector<Cue> &cues, const std::vector<bool> &open_end) 
   }
 }
 
+// FFmpeg's messages of the file being read; the probe reads one file at a
+// time and FFmpeg logs on the calling thread while demuxing subtitles.
+std::vector<std::string> *g_log = nullptr;
+
+void collect_log(void *, int level, const char *format, va_list args) {
+  if (level > AV_LOG_WARNING || g_log == nullptr) return;
+  char text[512];
+  va_list copy;
+  va_copy(copy, args);
+  std::vsnprintf(text, sizeof text, format, copy);
+  va_end(copy);
+  std::string message(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  if (message.empty()) return;
+  if (std::find(g_log->begin(), g_log->end(), message) == g_log->end()) {
+    g_log->push_back(std::move(message));
+  }
+}
+
+struct LogScope {
+  explicit LogScope(std::vector<std::string> &log) { g_log = &log; }
+  ~LogScope() { g_log = nullptr; }
+  LogScope(const LogScope &) = delete;
+  LogScope &operator=(const LogScope &) = delete;
+};
+
 struct TextDecoder {
   std::unique_ptr<AVCodecContext, CodecCloser> ctx;
   Stream *stream = nullptr;
@@ -206,7 +234,7 @@ void decode_packet(const AVStream *st, const AVPacket *pkt, TextDecoder &dec) {
 }  // namespace
 
 void quiet_ffmpeg() {
-  av_log_set_level(AV_LOG_QUIET);
+  av_log_set_callback(collect_log);
 }
 
 std::string ffmpeg_versions() {
@@ -220,6 +248,7 @@ std::string ffmpeg_versions() {
 
 bool demux(const std::string &bytes, Demuxed &out, std::string &error) {
   out = Demuxed{};
+  LogScope log(out.warnings);
   Memory memory{reinterpret_cast<const uint8_t *>(bytes.data()), static_cast<int64_t>(bytes.size()),
                 0};
   auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));

@@ -29,6 +29,9 @@ struct Stream {
 struct Demuxed {
   std::string format;  // FFmpeg's name of the file format
   int stream_count = 0;
+  // What FFmpeg warned about while reading ("File ended prematurely"), in
+  // order, each message once.
+  std::vector<std::string> warnings;
   std::vector<Stream> streams;  // the subtitle streams, in file order
 };
 
@@ -38,7 +41,8 @@ struct Demuxed {
 // skipped and counted in its stream.
 bool demux(const std::string &bytes, Demuxed &out, std::string &error);
 
-// Keeps FFmpeg from writing its own messages to stderr.
+// Keeps FFmpeg from writing its own messages to stderr; demux() collects
+// its warnings and errors instead.
 void quiet_ffmpeg();
 
 // "libavformat 59.27.100, libavcodec 59.37.100, libavutil 57.28.100", as loaded.

@@ -63,6 +63,14 @@ class FileLoader {
                    where.c_str(), stream.skipped, stream.skipped == 1 ? "" : "s",
                    stream.first_skipped.c_str());
     }
+    if (!demuxed.warnings.empty()) {
+      std::string more;
+      if (demuxed.warnings.size() > 1) {
+        more = " (and " + std::to_string(demuxed.warnings.size() - 1) + " more)";
+      }
+      std::fprintf(stderr, "%s: %s: FFmpeg warns: %s%s\n", kProgram, path.c_str(),
+                   demuxed.warnings[0].c_str(), more.c_str());
+    }
     next_index_ += static_cast<int32_t>(made.size());
     tracks.insert(tracks.end(), made.begin(), made.end());
     return true;

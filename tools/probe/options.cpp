@@ -119,7 +119,9 @@ OUTPUT
 EXIT STATUS
     0   every FILE was read. A cue that FFmpeg's decoder refuses (some do
         so with a blank cue that only clears the screen) is left out and
-        counted in a line on standard error; that is no failure.
+        counted in a line on standard error, and what FFmpeg warns about
+        while reading a file (such as a file cut short) is shown in one line
+        there too; neither is a failure.
     1   at least one FILE could not be read: a line on standard error names
         it and the cause, and the other FILEs are still shown.
     2   the command line is wrong.
