@@ -7,15 +7,16 @@
 //     a comment of its own (or of the group of declarations it belongs to),
 //     and the sources define each exactly once.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -78,52 +79,84 @@ int check_exports(const char *nm, const char *library, const std::set<std::strin
   return g_failures == 0 ? 0 : 1;
 }
 
-// The comment block that documents the declaration starting at `at`: the
-// text before it, past the declarations of its group (declarations on the
-// lines directly above, with no blank line between).
-bool documented(const std::string &header, size_t at) {
-  static const std::regex kTrailingDecl(R"(TPSUBM_API[^;/]*;$)");
-  std::string before = header.substr(0, at);
-  for (;;) {
-    size_t end = before.find_last_not_of(" \t\r\n");
-    if (end == std::string::npos) return false;
-    const bool next_line =
-        std::count(before.begin() + static_cast<ptrdiff_t>(end), before.end(), '\n') == 1;
-    before.resize(end + 1);
-    std::smatch m;
-    if (!next_line || !std::regex_search(before, m, kTrailingDecl)) break;
-    before.resize(static_cast<size_t>(m.position(0)));
+// One TPSUBM_API declaration or definition found in a text.
+struct Api {
+  std::string name;
+  size_t start;  // of "TPSUBM_API"
+  size_t end;    // of the ";" or "{" that ends its signature
+  bool definition;
+};
+
+// Every "TPSUBM_API ... tpsubm_name(...)" followed by ";" or "{", in order;
+// the macro's own definitions (preprocessor lines) are skipped.
+std::vector<Api> find_api(const std::string &text) {
+  std::vector<Api> found;
+  const std::string marker = "TPSUBM_API";
+  for (size_t pos = text.find(marker); pos != std::string::npos;
+       pos = text.find(marker, pos + marker.size())) {
+    size_t line = text.rfind('\n', pos);
+    line = line == std::string::npos ? 0 : line + 1;
+    if (text.find('#', line) < pos) continue;
+    size_t paren = text.find('(', pos);
+    size_t end = text.find_first_of(";{", pos);
+    if (paren == std::string::npos || end == std::string::npos || paren > end) continue;
+    size_t name_end = paren;
+    while (name_end > pos && std::isspace(static_cast<unsigned char>(text[name_end - 1])))
+      --name_end;
+    size_t name_start = name_end;
+    while (name_start > pos && (std::isalnum(static_cast<unsigned char>(text[name_start - 1])) ||
+                                text[name_start - 1] == '_')) {
+      --name_start;
+    }
+    std::string name = text.substr(name_start, name_end - name_start);
+    if (name.rfind("tpsubm_", 0) != 0) continue;
+    found.push_back({name, pos, end, text[end] == '{'});
   }
-  if (before.size() < 2 || before.compare(before.size() - 2, 2, "*/") != 0) return false;
-  size_t open = before.rfind("/*");
-  if (open == std::string::npos) return false;
-  std::string comment = before.substr(open + 2, before.size() - open - 4);
-  // A section banner is no documentation of a function.
-  if (comment.find("====") != std::string::npos) return false;
-  return comment.find_first_not_of(" \t\r\n*") != std::string::npos;
+  return found;
+}
+
+// Whether declaration i has a comment block of its own, or is one of a group
+// of declarations on consecutive lines (no blank line between) that the
+// comment above the group documents.
+bool documented(const std::string &header, const std::vector<Api> &decls, size_t i) {
+  size_t at = decls[i].start;
+  for (;;) {
+    size_t end = header.find_last_not_of(" \t\r\n", at == 0 ? 0 : at - 1);
+    if (end == std::string::npos || at == 0) return false;
+    const auto gap_lines = std::count(header.begin() + static_cast<ptrdiff_t>(end),
+                                      header.begin() + static_cast<ptrdiff_t>(at), '\n');
+    if (i > 0 && gap_lines == 1 && !decls[i - 1].definition && decls[i - 1].end == end) {
+      --i;
+      at = decls[i].start;
+      continue;
+    }
+    if (end < 1 || header.compare(end - 1, 2, "*/") != 0) return false;
+    size_t open = header.rfind("/*", end - 1);
+    if (open == std::string::npos) return false;
+    std::string comment = header.substr(open + 2, end - 1 - (open + 2));
+    // A section banner is no documentation of a function.
+    if (comment.find("====") != std::string::npos) return false;
+    return comment.find_first_not_of(" \t\r\n*") != std::string::npos;
+  }
 }
 
 int check_docs(const char *header_path, const char *src_dir,
                const std::set<std::string> &expected) {
   const std::string header = read_file(header_path);
-  static const std::regex kDecl(R"(TPSUBM_API\s+[^;{}()]*?\b(tpsubm_\w+)\s*\([^;{}]*\)\s*;)");
+  std::vector<Api> decls;
+  for (const Api &a : find_api(header)) {
+    if (!a.definition) decls.push_back(a);
+  }
   std::map<std::string, int> declared;
-  for (auto it = std::sregex_iterator(header.begin(), header.end(), kDecl);
-       it != std::sregex_iterator(); ++it) {
-    const std::string name = (*it)[1];
-    ++declared[name];
-    if (!documented(header, static_cast<size_t>(it->position(0)))) {
-      fail("declared without documentation: " + name);
-    }
+  for (size_t i = 0; i < decls.size(); ++i) {
+    ++declared[decls[i].name];
+    if (!documented(header, decls, i)) fail("declared without documentation: " + decls[i].name);
   }
   std::map<std::string, int> defined;
-  static const std::regex kDef(R"(TPSUBM_API\s+[^;{}()]*?\b(tpsubm_\w+)\s*\([^;{}]*\)\s*\{)");
   for (const auto &entry : std::filesystem::recursive_directory_iterator(src_dir)) {
     if (entry.path().extension() != ".cpp") continue;
-    const std::string source = read_file(entry.path());
-    for (auto it = std::sregex_iterator(source.begin(), source.end(), kDef);
-         it != std::sregex_iterator(); ++it) {
-      ++defined[(*it)[1]];
+    for (const Api &a : find_api(read_file(entry.path()))) {
+      if (a.definition) ++defined[a.name];
     }
   }
   for (const std::string &name : expected) {
