@@ -5,18 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
 
 class CleanTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    tpsubm_set_detector(nullptr, nullptr);
-    tpsubm_set_translator(nullptr, nullptr);
-    tpsubm_set_download_fn(nullptr, nullptr);
-    tpsubm_clear();
-  }
+  void SetUp() override { tpsubm_test::reset_library(); }
   void TearDown() override { tpsubm_clear(); }
 
   static std::vector<std::string> parts() {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
@@ -35,18 +36,10 @@ void leave_message() {
 
 class Collection : public ::testing::Test {
  protected:
-  void SetUp() override {
-    tpsubm_clear();
-    tpsubm_set_detector(nullptr, nullptr);
-    tpsubm_set_translator(nullptr, nullptr);
-    tpsubm_set_download_fn(nullptr, nullptr);
-  }
+  void SetUp() override { tpsubm_test::reset_library(); }
   // Leaves the state of a fresh load behind, for the load-state test when
   // the whole binary runs in one process.
-  void TearDown() override {
-    tpsubm_clear();
-    tpsubm_set_detector(nullptr, nullptr);
-  }
+  void TearDown() override { tpsubm_test::reset_library(); }
 };
 
 TEST(CollectionAtLoad, IsEmptyWithNothingSelected) {

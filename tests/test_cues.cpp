@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
@@ -60,12 +61,7 @@ class Cues : public ::testing::Test {
   void SetUp() override { reset(); }
 
  public:
-  static void reset() {
-    tpsubm_clear();
-    tpsubm_set_detector(nullptr, nullptr);
-    tpsubm_set_translator(nullptr, nullptr);
-    tpsubm_set_download_fn(nullptr, nullptr);
-  }
+  static void reset() { tpsubm_test::reset_library(); }
 };
 
 TEST_F(Cues, ReturnsSuccessivePositionsAndKeepsCuesWhenTheArrayGrows) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
@@ -79,19 +80,7 @@ Lines cue_lines(int32_t id, int32_t pos) {
   return out;
 }
 
-bool valid_utf8(const std::string &s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += n;
-  }
-  return true;
-}
+using tpsubm_test::is_valid_utf8;
 
 // Defined before the fixture so that, when the binary runs as one process,
 // it still sees the threshold the library starts with.
@@ -340,7 +329,7 @@ TEST_F(Detect, CutsLongAnswersAtACharacterBoundaryAndCountsTheCutForm) {
     int32_t id = make_track(cues);
     ASSERT_EQ(tpsubm_detect_languages(id), TPSUBM_OK);
     EXPECT_EQ(std::string(tpsubm_language1(id)), c.lang1);
-    EXPECT_TRUE(valid_utf8(tpsubm_language1(id)));
+    EXPECT_TRUE(is_valid_utf8(tpsubm_language1(id)));
     EXPECT_EQ(tpsubm_language1_lines(id), c.lines1);
     EXPECT_STREQ(tpsubm_language2(id), "");
   }

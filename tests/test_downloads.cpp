@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
@@ -36,12 +37,7 @@ void leave_message() {
 
 class Downloads : public ::testing::Test {
  protected:
-  void SetUp() override {
-    tpsubm_clear();
-    tpsubm_set_detector(nullptr, nullptr);
-    tpsubm_set_translator(nullptr, nullptr);
-    tpsubm_set_download_fn(nullptr, nullptr);
-  }
+  void SetUp() override { tpsubm_test::reset_library(); }
   void TearDown() override { tpsubm_set_download_fn(nullptr, nullptr); }
 
   int a_ = 0, b_ = 0, c_ = 0;  // distinct addresses to pass as values

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
@@ -46,13 +47,7 @@ class Handles : public ::testing::Test {
   void SetUp() override { reset(); }
 
  public:
-  static void reset() {
-    tpsubm_clear();
-    tpsubm_set_detector(nullptr, nullptr);
-    tpsubm_set_translator(nullptr, nullptr);
-    tpsubm_set_download_fn(nullptr, nullptr);
-    tpsubm_set_bilingual_threshold(0.7);
-  }
+  static void reset() { tpsubm_test::reset_library(); }
 };
 
 TEST_F(Handles, TakesTheLowestFreeSlot) {

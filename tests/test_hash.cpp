@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
@@ -110,12 +111,7 @@ std::vector<HashCase> hash_cases() {
 
 class StableHash : public ::testing::Test {
  protected:
-  void SetUp() override {
-    tpsubm_clear();
-    tpsubm_set_detector(nullptr, nullptr);
-    tpsubm_set_translator(nullptr, nullptr);
-    tpsubm_set_download_fn(nullptr, nullptr);
-  }
+  void SetUp() override { tpsubm_test::reset_library(); }
 };
 
 TEST_F(StableHash, HashesKnownTextsAndRefusesMalformedUtf8) {

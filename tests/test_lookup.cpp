@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
@@ -22,12 +23,7 @@ struct cue_def {
 
 class LookupTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    tpsubm_set_detector(nullptr, nullptr);
-    tpsubm_set_translator(nullptr, nullptr);
-    tpsubm_set_download_fn(nullptr, nullptr);
-    tpsubm_clear();
-  }
+  void SetUp() override { tpsubm_test::reset_library(); }
   void TearDown() override { tpsubm_clear(); }
 
   // A track holding the cues in the given order, finalized unless asked not

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
@@ -37,19 +38,7 @@ const char *translate(void *ctx, const char *english) {
   return it != t->answers.end() ? it->second.c_str() : t->fallback;
 }
 
-bool valid_utf8(const std::string &s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += n;
-  }
-  return true;
-}
+using tpsubm_test::is_valid_utf8;
 
 std::string repeat(const std::string &s, int n) {
   std::string out;
@@ -275,7 +264,7 @@ TEST_F(DisplayName, CutsTheNamePartTo399BytesAtACharacterBoundary) {
     std::string name = tpsubm_display_name(id);
     EXPECT_EQ(name.size(), c.expected_bytes);
     EXPECT_EQ(name, full.substr(0, c.expected_bytes));
-    EXPECT_TRUE(valid_utf8(name));
+    EXPECT_TRUE(is_valid_utf8(name));
   }
 }
 
@@ -309,7 +298,7 @@ TEST_F(DisplayName, CutsOfSuffixAndWrapsKeepWholeCharacters) {
   int32_t id = track({{"en", 3}}, 1, suffix.c_str());
   ASSERT_EQ(tpsubm_set_tovrin_server_file(id, 1), TPSUBM_OK);
   std::string name = tpsubm_display_name(id);
-  EXPECT_TRUE(valid_utf8(name));
+  EXPECT_TRUE(is_valid_utf8(name));
   EXPECT_LE(name.size(), 511u);
   EXPECT_GE(name.size(), 509u);  // at most one byte given back per cut
   EXPECT_EQ(name.substr(0, 12), "{ [ English.");
@@ -318,7 +307,7 @@ TEST_F(DisplayName, CutsOfSuffixAndWrapsKeepWholeCharacters) {
   tpsubm_destroy(id);
   id = track({{"en", 3}}, 0, suffix.c_str());
   name = tpsubm_display_name(id);
-  EXPECT_TRUE(valid_utf8(name));
+  EXPECT_TRUE(is_valid_utf8(name));
   EXPECT_EQ(name.size(), 510u);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
@@ -66,18 +67,10 @@ std::string written_parent() {
 
 class ResultDocument : public ::testing::Test {
  protected:
-  void SetUp() override {
-    tpsubm_clear();
-    tpsubm_set_detector(nullptr, nullptr);
-    tpsubm_set_translator(nullptr, nullptr);
-    tpsubm_set_download_fn(nullptr, nullptr);
-  }
+  void SetUp() override { tpsubm_test::reset_library(); }
   // Leaves the state of a fresh load behind, for the load-state test when
   // the whole binary runs in one process.
-  void TearDown() override {
-    tpsubm_clear();
-    tpsubm_set_detector(nullptr, nullptr);
-  }
+  void TearDown() override { tpsubm_test::reset_library(); }
 };
 
 TEST(ResultDocumentAtLoad, IsTheEmptyCollection) {
