@@ -44,12 +44,8 @@ void collection_forget(int32_t id) {
 extern "C" {
 
 TPSUBM_API int32_t tpsubm_collection_add(int32_t id) {
-  handle_slot *h = valid_slot(id);
-  if (h == nullptr) {
-    error_set("no such id");
-    return TPSUBM_NO_SUCH_ID;
-  }
-  error_clear();
+  handle_slot *h = enter_slot(id);
+  if (h == nullptr) return TPSUBM_NO_SUCH_ID;
   if (!h->finalized) {
     error_set("not finalized");
     return TPSUBM_INVALID;

@@ -110,12 +110,8 @@ int32_t cue_score(char *const *lines, int32_t count) {
 extern "C" {
 
 TPSUBM_API int32_t tpsubm_add_cue(int32_t id, int32_t start_ms, int32_t end_ms) {
-  handle_slot *h = valid_slot(id);
-  if (h == nullptr) {
-    error_set("no such id");
-    return -TPSUBM_NO_SUCH_ID;
-  }
-  error_clear();
+  handle_slot *h = enter_slot(id);
+  if (h == nullptr) return -TPSUBM_NO_SUCH_ID;
   if (h->finalized) {
     error_set("already finalized");
     return -TPSUBM_INVALID;
@@ -144,12 +140,8 @@ TPSUBM_API int32_t tpsubm_add_cue(int32_t id, int32_t start_ms, int32_t end_ms) 
 }
 
 TPSUBM_API int32_t tpsubm_add_cue_line(int32_t id, int32_t position, const char *text) {
-  handle_slot *h = valid_slot(id);
-  if (h == nullptr) {
-    error_set("no such id");
-    return TPSUBM_NO_SUCH_ID;
-  }
-  error_clear();
+  handle_slot *h = enter_slot(id);
+  if (h == nullptr) return TPSUBM_NO_SUCH_ID;
   if (position < 0 || position >= h->cue_count) {
     error_set("bad cue");
     return TPSUBM_INVALID;
@@ -166,12 +158,8 @@ TPSUBM_API int32_t tpsubm_add_cue_line(int32_t id, int32_t position, const char 
 }
 
 TPSUBM_API int32_t tpsubm_finalize(int32_t id) {
-  handle_slot *h = valid_slot(id);
-  if (h == nullptr) {
-    error_set("no such id");
-    return TPSUBM_NO_SUCH_ID;
-  }
-  error_clear();
+  handle_slot *h = enter_slot(id);
+  if (h == nullptr) return TPSUBM_NO_SUCH_ID;
   const int32_t n = h->cue_count;
   for (int32_t i = 0; i < n; ++i) {
     cue &c = h->cues[i];

@@ -35,7 +35,19 @@ char *make_suffix(const char *suffix) {
 
 }  // namespace
 
-void error_set(const char *message) { copy_cut(g_error, sizeof g_error, message); }
+void error_set(const char *message) {
+  copy_cut(g_error, sizeof g_error, message);
+}
+
+handle_slot *enter_slot(int32_t id) {
+  handle_slot *h = valid_slot(id);
+  if (h == nullptr) {
+    error_set("no such id");
+    return nullptr;
+  }
+  error_clear();
+  return h;
+}
 
 // printf-style on purpose: the format attribute in state.h has the compiler
 // check the arguments of every call.
@@ -97,12 +109,8 @@ TPSUBM_API int32_t tpsubm_create(const char *parent_file_hash, int32_t index, in
 }
 
 TPSUBM_API int32_t tpsubm_destroy(int32_t id) {
-  handle_slot *h = valid_slot(id);
-  if (h == nullptr) {
-    error_set("no such id");
-    return TPSUBM_NO_SUCH_ID;
-  }
-  error_clear();
+  handle_slot *h = enter_slot(id);
+  if (h == nullptr) return TPSUBM_NO_SUCH_ID;
   collection_forget(id);
   free_handle(h);
   return TPSUBM_OK;
@@ -166,9 +174,13 @@ TPSUBM_API const char *tpsubm_encoding(int32_t id) {
   return h != nullptr ? h->encoding : nullptr;
 }
 
-TPSUBM_API const char *tpsubm_last_error(void) { return g_error; }
+TPSUBM_API const char *tpsubm_last_error(void) {
+  return g_error;
+}
 
-TPSUBM_API int32_t tpsubm_warning_count(void) { return g_warn_n; }
+TPSUBM_API int32_t tpsubm_warning_count(void) {
+  return g_warn_n;
+}
 
 TPSUBM_API const char *tpsubm_warning(int32_t i) {
   if (i < 0 || i >= g_warn_n) return nullptr;

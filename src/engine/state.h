@@ -43,8 +43,8 @@ struct cue {
 // One track.
 struct handle_slot {
   int32_t in_use;
-  char *parent_file_hash;        // owned, never empty while in use
-  char file_hash[kFileHashSize]; // decimal digits, "" until finalized
+  char *parent_file_hash;         // owned, never empty while in use
+  char file_hash[kFileHashSize];  // decimal digits, "" until finalized
   int32_t index;
   int32_t delay_ms;
   int32_t square_brackets;  // 0 or 1
@@ -87,7 +87,12 @@ inline handle_slot *valid_slot(int32_t id) {
   handle_slot *h = &g_h[id];
   return h->in_use ? h : nullptr;
 }
-inline void error_clear() { g_error[0] = '\0'; }
+inline void error_clear() {
+  g_error[0] = '\0';
+}
+// The entry test of the exports that report on their id: the slot of a valid
+// id with the message emptied, or null with "no such id" left.
+handle_slot *enter_slot(int32_t id);
 // Messages are short constants; written whole with their terminator.
 void error_set(const char *message);
 // Formats a warning (cut to 511 bytes) and appends it; dropped when 64 are
