@@ -2,7 +2,8 @@
 // djb2-style lanes (multiply by 33, exclusive or) that take the units in
 // pairs. The value is the same on every run, machine and build, so it can
 // name a subtitle track. This file holds no global or static data.
-#include <cstdlib>
+#include <bit>
+#include <cstring>
 
 #include "tpsubm.h"
 #include "tpsubm_internal.h"
@@ -11,33 +12,59 @@ namespace {
 
 constexpr uint32_t kSeed = 5381;
 constexpr uint32_t kCombine = 1566083941u;  // 0x5D588B65
-constexpr uintptr_t kStackUnits = 256;
 
 inline uint32_t mix(uint32_t h, uint32_t unit) { return ((h << 5) + h) ^ unit; }
 
 inline bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
-// Feeds decoded units into the state's lanes.
-void consume_units(tpsubm_hash_state *st, const uint16_t *units, uintptr_t n) {
-  uint32_t h1 = st->h1;
-  uint32_t h2 = st->h2;
-  uintptr_t i = 0;
-  if (n > 0 && st->has_pending) {
-    h1 = mix(h1, st->pending_unit);
-    h2 = mix(h2, units[0]);
-    st->has_pending = 0;
-    i = 1;
+// A byte from 0x01 to 0x7F: one unit of its own, and not the terminator.
+inline bool is_ascii_unit(unsigned char b) {
+  return static_cast<unsigned char>(b - 1) < 0x7F;
+}
+
+// The two lanes of a feed in progress, kept in locals so that a refused text
+// never reaches the caller's state. Each unit is mixed at once into the lane
+// whose turn it is, and the lanes then trade places: no test of the
+// position's parity on the way. An even unit that is still waiting for its
+// partner at the end is taken out again (mixing is invertible) and left
+// pending, as the state records it.
+struct lanes {
+  uint32_t next;   // the lane of the next unit
+  uint32_t other;  // the lane of the unit before
+  uint32_t last;   // the unit taken last
+  uint32_t count;  // units taken, only its parity matters
+
+  void take(uint32_t unit) {
+    uint32_t mixed = mix(next, unit);
+    next = other;
+    other = mixed;
+    last = unit;
+    ++count;
   }
-  for (; i + 1 < n; i += 2) {
-    h1 = mix(h1, units[i]);
-    h2 = mix(h2, units[i + 1]);
+  // Two units at once; the lanes end where they began.
+  void take_pair(uint32_t first, uint32_t second) {
+    next = mix(next, first);
+    other = mix(other, second);
+    last = second;
+    count += 2;
   }
-  if (i < n) {
-    st->pending_unit = units[i];
-    st->has_pending = 1;
-  }
-  st->h1 = h1;
-  st->h2 = h2;
+};
+
+// The value of a three-byte sequence is neither overlong nor a surrogate.
+inline bool is_three_byte_unit(uint32_t cp) {
+  return cp > 0x7FF && (cp < 0xD800 || cp > 0xDFFF);
+}
+
+// The low six bytes of w (read on a little-endian machine) are two three-byte sequences:
+// lead bytes 1110xxxx, continuation bytes 10xxxxxx.
+inline bool is_three_byte_pair(uint64_t w) {
+  return (w & 0xC0C0F0C0C0F0u) == 0x8080E08080E0u;
+}
+
+constexpr uint32_t kInverse33 = 0x3E0F83E1u;  // 33 * kInverse33 == 1 modulo 2^32
+
+inline uint32_t unmix(uint32_t h, uint32_t unit) {
+  return (h ^ unit) * kInverse33;
 }
 
 }  // namespace
@@ -117,25 +144,84 @@ void tpsubm_hash_state_init(tpsubm_hash_state *st) {
 
 int32_t tpsubm_hash_feed_utf8(tpsubm_hash_state *st, const char *text) {
   if (st == nullptr || text == nullptr) return -1;
-  // Validate and count the whole text before consuming anything, so that a
-  // refused text leaves the state untouched.
-  uintptr_t count = 0;
-  int32_t rc = utf8_to_utf16(text, nullptr, 0, &count);
-  if (rc != 0) return rc;
-  if (count == 0) return 0;
-
-  uint16_t stack_units[kStackUnits];
-  uint16_t *units = stack_units;
-  if (count > kStackUnits) {
-    if (count > SIZE_MAX / sizeof(uint16_t)) return -3;
-    units = static_cast<uint16_t *>(std::malloc(count * sizeof(uint16_t)));
-    if (units == nullptr) return -3;
+  // Decoding and mixing go together in one pass over the text, with the same
+  // rules as utf8_to_utf16; the state is written only once the whole text
+  // has proved well-formed, so a refused text leaves it untouched and no
+  // buffer of units is ever needed.
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+  const unsigned char *end = p + std::strlen(text);
+  lanes l{st->h1, st->h2, 0, 0};
+  if (st->has_pending) l.take(st->pending_unit);
+  for (;;) {
+    // Runs of ASCII, most subtitle text, and of three-byte sequences, most
+    // CJK text, each in a loop of its own.
+    while (is_ascii_unit(p[0])) {
+      if (!is_ascii_unit(p[1])) {
+        l.take(p[0]);
+        p += 1;
+        break;
+      }
+      l.take_pair(p[0], p[1]);
+      p += 2;
+    }
+    // Two three-byte sequences at a time, read as one word while eight bytes
+    // of the text are left: one test of all six bytes' high bits.
+    while (std::endian::native == std::endian::little && end - p >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, sizeof w);
+      if (!is_three_byte_pair(w)) break;
+      uint32_t first =
+          static_cast<uint32_t>(((w & 0x0F) << 12) | ((w >> 2) & 0xFC0) | ((w >> 16) & 0x3F));
+      uint32_t second =
+          static_cast<uint32_t>(((w >> 12) & 0xF000) | ((w >> 26) & 0xFC0) | ((w >> 40) & 0x3F));
+      if (!is_three_byte_unit(first) || !is_three_byte_unit(second)) return -1;
+      l.take_pair(first, second);
+      p += 6;
+    }
+    while ((p[0] & 0xF0) == 0xE0) {
+      if (!is_continuation(p[1])) return -1;
+      if (!is_continuation(p[2])) return -1;
+      uint32_t cp = (static_cast<uint32_t>(p[0] & 0x0F) << 12) |
+                    (static_cast<uint32_t>(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+      if (!is_three_byte_unit(cp)) return -1;
+      l.take(cp);
+      p += 3;
+    }
+    unsigned char b0 = *p;
+    if (b0 == 0) break;
+    if (b0 < 0x80 || (b0 & 0xF0) == 0xE0) continue;  // a run of its own kind follows
+    if ((b0 & 0xE0) == 0xC0) {
+      if (!is_continuation(p[1])) return -1;
+      uint32_t cp = (static_cast<uint32_t>(b0 & 0x1F) << 6) | (p[1] & 0x3F);
+      if (cp <= 0x7F) return -1;
+      l.take(cp);
+      p += 2;
+    } else if ((b0 & 0xF8) == 0xF0) {
+      if (!is_continuation(p[1])) return -1;
+      if (!is_continuation(p[2])) return -1;
+      if (!is_continuation(p[3])) return -1;
+      uint32_t cp = (static_cast<uint32_t>(b0 & 0x07) << 18) |
+                    (static_cast<uint32_t>(p[1] & 0x3F) << 12) |
+                    (static_cast<uint32_t>(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+      uint32_t v = cp - 0x10000u;  // wraps for overlong forms, refused below
+      if (v > 0xFFFFFu) return -1;
+      l.take_pair(0xD800u + (v >> 10), 0xDC00u + (v & 0x3FFu));
+      p += 4;
+    } else {
+      return -1;
+    }
   }
-  uintptr_t stored = 0;
-  rc = utf8_to_utf16(text, units, count, &stored);
-  if (rc == 0) consume_units(st, units, stored);
-  if (units != stack_units) std::free(units);
-  return rc;
+  if (l.count % 2 == 0) {
+    st->h1 = l.next;
+    st->h2 = l.other;
+    st->has_pending = 0;
+  } else {
+    st->h1 = unmix(l.other, l.last);
+    st->h2 = l.next;
+    st->has_pending = 1;
+    st->pending_unit = static_cast<uint16_t>(l.last);
+  }
+  return 0;
 }
 
 int32_t tpsubm_hash_state_finish(tpsubm_hash_state *st) {
