@@ -44,6 +44,34 @@ int32_t hash_empty_track(const char *parent, int32_t *out) {
   return tpsubm_stable_hash_utf8_impl(text, out);
 }
 
+// Fills order with the positions sorted by (start_ms, position), a total
+// order, so the result does not depend on the sort routine, and order_start
+// with their start times. The sort runs on 64-bit keys, the start
+// (made unsigned) above the position, so that no comparison looks into the
+// cues; without memory for the keys it sorts the positions directly.
+void build_order(const cue *cues, int32_t n, int32_t *order, int32_t *order_start) {
+  auto *keys = static_cast<uint64_t *>(std::malloc(static_cast<size_t>(n) * sizeof(uint64_t)));
+  if (keys != nullptr) {
+    for (int32_t i = 0; i < n; ++i) {
+      uint32_t start = static_cast<uint32_t>(cues[i].start_ms) ^ 0x80000000u;
+      keys[i] = static_cast<uint64_t>(start) << 32 | static_cast<uint32_t>(i);
+    }
+    std::sort(keys, keys + n);
+    for (int32_t i = 0; i < n; ++i) {
+      order[i] = static_cast<int32_t>(keys[i] & 0xFFFFFFFFu);
+      order_start[i] = static_cast<int32_t>(static_cast<uint32_t>(keys[i] >> 32) ^ 0x80000000u);
+    }
+    std::free(keys);
+  } else {
+    for (int32_t i = 0; i < n; ++i) order[i] = i;
+    std::sort(order, order + n, [cues](int32_t a, int32_t b) {
+      if (cues[a].start_ms != cues[b].start_ms) return cues[a].start_ms < cues[b].start_ms;
+      return a < b;
+    });
+    for (int32_t i = 0; i < n; ++i) order_start[i] = cues[order[i]].start_ms;
+  }
+}
+
 // Absolute value of a 32-bit number, with -2^31 giving 0.
 int32_t abs_index(int32_t v) {
   if (v == INT32_MIN) return 0;
@@ -209,18 +237,7 @@ TPSUBM_API int32_t tpsubm_finalize(int32_t id) {
   std::free(h->order);
   h->order = block;
   h->order_start = block != nullptr ? block + n : nullptr;
-  if (n > 0) {
-    for (int32_t i = 0; i < n; ++i) h->order[i] = i;
-    const cue *cues = h->cues;
-    // By start time, then insertion order: a total order, so the result does
-    // not depend on the sort routine.
-    auto cmp_by_start_portable = [cues](int32_t a, int32_t b) {
-      if (cues[a].start_ms != cues[b].start_ms) return cues[a].start_ms < cues[b].start_ms;
-      return cues[a].seq < cues[b].seq;
-    };
-    std::sort(h->order, h->order + n, cmp_by_start_portable);
-    for (int32_t i = 0; i < n; ++i) h->order_start[i] = cues[h->order[i]].start_ms;
-  }
+  if (n > 0) build_order(h->cues, n, h->order, h->order_start);
 
   int64_t max_span = 0;
   for (int32_t i = 0; i < n; ++i) {
