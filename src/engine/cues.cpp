@@ -46,10 +46,11 @@ int32_t hash_empty_track(const char *parent, int32_t *out) {
 
 // Fills order with the positions sorted by (start_ms, position), a total
 // order, so the result does not depend on the sort routine, and order_start
-// with their start times. The sort runs on 64-bit keys, the start
+// and order_end with their times. The sort runs on 64-bit keys, the start
 // (made unsigned) above the position, so that no comparison looks into the
 // cues; without memory for the keys it sorts the positions directly.
-void build_order(const cue *cues, int32_t n, int32_t *order, int32_t *order_start) {
+void build_order(const cue *cues, int32_t n, int32_t *order, int32_t *order_start,
+                 int32_t *order_end) {
   auto *keys = static_cast<uint64_t *>(std::malloc(static_cast<size_t>(n) * sizeof(uint64_t)));
   if (keys != nullptr) {
     for (int32_t i = 0; i < n; ++i) {
@@ -70,6 +71,43 @@ void build_order(const cue *cues, int32_t n, int32_t *order, int32_t *order_star
     });
     for (int32_t i = 0; i < n; ++i) order_start[i] = cues[order[i]].start_ms;
   }
+  for (int32_t i = 0; i < n; ++i) order_end[i] = cues[order[i]].end_ms;
+}
+
+// The lookups' window reaches back from t by the longest span, so one cue
+// that lasts the whole track (a title, a karaoke background) would make it
+// cover every cue started so far. Up to kMaxLongCues cues with a start of 0
+// or more whose span is over four times the longest span of the others are
+// therefore kept apart: the window reaches back by the others' longest span
+// and the lookups test the long ones on their own. A track of cues of
+// similar length keeps none apart.
+void pick_long_cues(handle_slot *h) {
+  // The kMaxLongCues + 1 longest spans, longest first, with their places.
+  constexpr int32_t kTop = kMaxLongCues + 1;
+  int64_t span[kTop];
+  int32_t place[kTop];
+  int32_t top = 0;
+  for (int32_t i = 0; i < h->cue_count; ++i) {
+    if (h->order_start[i] < 0) continue;  // never searched for
+    int64_t s = static_cast<int64_t>(h->order_end[i]) - h->order_start[i];
+    if (top == kTop && s <= span[kTop - 1]) continue;
+    int32_t k = top < kTop ? top++ : kTop - 1;
+    for (; k > 0 && span[k - 1] < s; --k) {
+      span[k] = span[k - 1];
+      place[k] = place[k - 1];
+    }
+    span[k] = s;
+    place[k] = i;
+  }
+  // With fewer than kTop such cues every one that can be active is apart.
+  int64_t reference = top == kTop ? span[kTop - 1] : 0;
+  int32_t long_n = 0;
+  while (long_n < top && long_n < kMaxLongCues && span[long_n] > 4 * reference) ++long_n;
+  // A start of 0 or more keeps every span within INT32_MAX.
+  h->short_span_ms = long_n < top ? static_cast<int32_t>(std::max<int64_t>(span[long_n], 0)) : 0;
+  h->long_n = long_n;
+  std::sort(place, place + long_n);
+  std::copy(place, place + long_n, h->long_place);
 }
 
 // Absolute value of a 32-bit number, with -2^31 giving 0.
@@ -228,7 +266,7 @@ TPSUBM_API int32_t tpsubm_finalize(int32_t id) {
   // finalize that runs out of memory keeps a finalized track searchable.
   int32_t *block = nullptr;
   if (n > 0) {
-    block = static_cast<int32_t *>(std::malloc(2 * static_cast<size_t>(n) * sizeof(int32_t)));
+    block = static_cast<int32_t *>(std::malloc(3 * static_cast<size_t>(n) * sizeof(int32_t)));
     if (block == nullptr) {
       error_set("oom");
       return TPSUBM_NO_MEMORY;
@@ -237,7 +275,9 @@ TPSUBM_API int32_t tpsubm_finalize(int32_t id) {
   std::free(h->order);
   h->order = block;
   h->order_start = block != nullptr ? block + n : nullptr;
-  if (n > 0) build_order(h->cues, n, h->order, h->order_start);
+  h->order_end = block != nullptr ? block + 2 * static_cast<size_t>(n) : nullptr;
+  if (n > 0) build_order(h->cues, n, h->order, h->order_start, h->order_end);
+  pick_long_cues(h);
 
   int64_t max_span = 0;
   for (int32_t i = 0; i < n; ++i) {

@@ -1,6 +1,7 @@
 // Time lookup and cue fields: which cue to show at a playback time, which
 // cues are on screen, every field of a cue, the host's consumed mark and the
-// effective time of a track. Nothing here allocates or touches the message.
+// effective time of a track. Nothing here allocates or touches the message;
+// the lookups only keep a guess for the next search in the track.
 #include "state.h"
 
 int32_t g_active[kMaxActive];
@@ -8,54 +9,109 @@ int32_t g_active_n;
 
 namespace {
 
-// The places of order that can hold a cue active at t: first..last. A cue
-// that starts before t - max_span_ms has ended by t, and the lower bound is
-// never below 0, so cues with a negative start are never in the window.
+// The places of order that can hold an active cue at t, apart from the long
+// cues: first..last. Every place up to last starts at or before t. A cue
+// that is not long and starts before t - short_span_ms has ended by t, and
+// the lower bound is never below 0, so cues with a negative start are never
+// in the window (nor among the long cues): for t < 0 nothing is active.
 struct window {
   int32_t first;
   int32_t last;  // below first when nothing can be active
 };
 
-window find_window(const handle_slot *h, int32_t t) {
+// The number of places whose start is at or before t. The halving steps
+// choose by a conditional move rather than a branch, so a search for a
+// random time costs no mispredictions.
+int32_t count_started(const int32_t *starts, int32_t n, int32_t t) {
+  const int32_t *base = starts;
+  int32_t len = n;
+  while (len > 1) {
+    int32_t half = len / 2;
+    base = base[half] <= t ? base + half : base;
+    len -= half;
+  }
+  return static_cast<int32_t>(base - starts) + (*base <= t ? 1 : 0);
+}
+
+// The last place whose start is at or before t, or -1. Playback asks for
+// times close together, so the place found last time and the one after it
+// are tried before a search.
+int32_t last_started(handle_slot *h, int32_t t) {
   const int32_t *starts = h->order_start;
   const int32_t n = h->cue_count;
-  // Search A: the last place whose cue starts at or before t.
-  int32_t lo = 0;
-  int32_t hi = n - 1;
-  int32_t last = -1;
-  while (lo <= hi) {
-    int32_t mid = lo + (hi - lo) / 2;
-    if (starts[mid] <= t) {
-      last = mid;
-      lo = mid + 1;
-    } else {
-      hi = mid - 1;
+  for (int32_t guess = h->lookup_hint; guess < h->lookup_hint + 2; ++guess) {
+    if (guess >= 0 && guess < n && starts[guess] <= t &&
+        (guess + 1 == n || t < starts[guess + 1])) {
+      h->lookup_hint = guess;
+      return guess;
     }
   }
-  if (last < 0) return {0, -1};
-  // The lower bound wraps like the 32-bit arithmetic it stands for.
-  int32_t lim = static_cast<int32_t>(static_cast<uint32_t>(t) - static_cast<uint32_t>(h->max_span_ms));
+  int32_t last = count_started(starts, n, t) - 1;
+  if (last >= 0) h->lookup_hint = last;
+  return last;
+}
+
+window find_window(handle_slot *h, int32_t t) {
+  const int32_t *starts = h->order_start;
+  int32_t last = last_started(h, t);
+  if (t < 0 || last < 0) return {0, -1};
+  int32_t lim = t - h->short_span_ms;  // t >= 0 and the span >= 0: no overflow
   if (lim < 0) lim = 0;
-  // Search B: the first place whose cue starts at or after lim.
-  lo = 0;
-  hi = n;
-  while (lo < hi) {
+  if (starts[last] < lim) return {last + 1, last};
+  // The first place whose cue starts at or after lim. The window is short,
+  // so the search gallops back from last: starts[hi] >= lim, and lo is below
+  // the window (starts[lo] < lim, or lo == -1).
+  int32_t hi = last;
+  int32_t lo = -1;
+  for (int32_t step = 1; hi - step >= 0; step *= 2) {
+    if (starts[hi - step] < lim) {
+      lo = hi - step;
+      break;
+    }
+    hi -= step;
+  }
+  while (hi - lo > 1) {
     int32_t mid = lo + (hi - lo) / 2;
     if (starts[mid] < lim) {
-      lo = mid + 1;
+      lo = mid;
     } else {
       hi = mid;
     }
   }
-  return {lo, last};
+  return {hi, last};
 }
 
-inline bool is_active(const cue &c, int32_t t) { return c.start_ms <= t && t < c.end_ms; }
-
-// Higher score first, then lower position.
-inline bool better(const cue &c, int32_t best_score, int32_t best_seq) {
-  return c.char_score > best_score || (c.char_score == best_score && c.seq < best_seq);
+inline bool long_active(const handle_slot *h, int32_t place, int32_t t) {
+  return h->order_start[place] <= t && t < h->order_end[place];
 }
+
+// The choice among active cues: the highest char score, then the lowest
+// position (a cue's seq is its position). A score is read only once a
+// second cue is active, so one cue on screen costs no look into the cues.
+struct choice {
+  const cue *cues;
+  int32_t best = -1;
+  int32_t best_score = 0;
+  bool scored = false;
+
+  void offer(int32_t position) {
+    if (best < 0) {
+      best = position;
+      return;
+    }
+    if (!scored) {
+      best_score = cues[best].char_score;
+      scored = true;
+    }
+    int32_t score = cues[position].char_score;
+    // Offering the best again changes nothing, so a long cue that also lies
+    // in the window may be offered twice.
+    if (score > best_score || (score == best_score && position < best)) {
+      best = position;
+      best_score = score;
+    }
+  }
+};
 
 // The cue at a position of a valid id, or null.
 const cue *cue_of(int32_t id, int32_t position) {
@@ -69,51 +125,60 @@ const cue *cue_of(int32_t id, int32_t position) {
 extern "C" {
 
 TPSUBM_API int32_t tpsubm_cue_at(int32_t id, int32_t t) {
-  const handle_slot *h = valid_slot(id);
+  handle_slot *h = valid_slot(id);
   if (h == nullptr || !h->finalized || h->cue_count == 0) return -1;
   window w = find_window(h, t);
-  int32_t best = -1;
-  int32_t best_score = -2;  // below every char_score
-  int32_t best_seq = INT32_MAX;
+  choice c{h->cues};
   for (int32_t i = w.first; i <= w.last; ++i) {
-    const cue &c = h->cues[h->order[i]];
-    if (is_active(c, t) && better(c, best_score, best_seq)) {
-      best = h->order[i];
-      best_score = c.char_score;
-      best_seq = c.seq;
-    }
+    if (t < h->order_end[i]) c.offer(h->order[i]);
   }
-  return best;
+  for (int32_t k = 0; k < h->long_n; ++k) {
+    int32_t place = h->long_place[k];
+    if (long_active(h, place, t)) c.offer(h->order[place]);
+  }
+  return c.best;
 }
 
 TPSUBM_API int32_t tpsubm_cue_at_linear(int32_t id, int32_t t) {
   const handle_slot *h = valid_slot(id);
   if (h == nullptr || h->cue_count == 0) return -1;
-  // The first active cue in (score descending, seq ascending) order, found in
-  // one pass instead of sorting every cue on every call.
-  int32_t best = -1;
-  int32_t best_score = -2;
-  int32_t best_seq = INT32_MAX;
-  for (int32_t i = 0; i < h->cue_count; ++i) {
-    const cue &c = h->cues[i];
-    if (is_active(c, t) && better(c, best_score, best_seq)) {
-      best = i;
-      best_score = c.char_score;
-      best_seq = c.seq;
+  // One pass instead of sorting every cue on every call. A finalized track
+  // has the times of every cue, negative starts included, in two dense
+  // arrays; an open one is read from the cues.
+  choice c{h->cues};
+  if (h->finalized) {
+    const int32_t *starts = h->order_start;
+    const int32_t *ends = h->order_end;
+    for (int32_t i = 0; i < h->cue_count; ++i) {
+      if (starts[i] <= t && t < ends[i]) c.offer(h->order[i]);
+    }
+  } else {
+    for (int32_t i = 0; i < h->cue_count; ++i) {
+      if (h->cues[i].start_ms <= t && t < h->cues[i].end_ms) c.offer(i);
     }
   }
-  return best;
+  return c.best;
 }
 
 TPSUBM_API int32_t tpsubm_active_cues(int32_t id, int32_t t) {
   g_active_n = 0;
-  const handle_slot *h = valid_slot(id);
+  handle_slot *h = valid_slot(id);
   if (h == nullptr || !h->finalized) return TPSUBM_NO_SUCH_ID;
   if (h->cue_count == 0) return TPSUBM_OK;
   window w = find_window(h, t);
+  // The window and the long cues merged by place, so the list comes in
+  // order; a long cue inside the window is listed once.
   int32_t n = 0;
+  int32_t k = 0;
   for (int32_t i = w.first; i <= w.last && n < kMaxActive; ++i) {
-    if (is_active(h->cues[h->order[i]], t)) g_active[n++] = h->order[i];
+    for (; k < h->long_n && h->long_place[k] < i && n < kMaxActive; ++k) {
+      if (long_active(h, h->long_place[k], t)) g_active[n++] = h->order[h->long_place[k]];
+    }
+    if (k < h->long_n && h->long_place[k] == i) ++k;
+    if (n < kMaxActive && t < h->order_end[i]) g_active[n++] = h->order[i];
+  }
+  for (; k < h->long_n && n < kMaxActive; ++k) {
+    if (long_active(h, h->long_place[k], t)) g_active[n++] = h->order[h->long_place[k]];
   }
   g_active_n = n;
   return TPSUBM_OK;

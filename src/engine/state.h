@@ -22,6 +22,7 @@ inline constexpr size_t kErrorSize = 512;
 inline constexpr size_t kFileHashSize = 32;
 inline constexpr size_t kLangSize = 16;
 inline constexpr size_t kDisplaySize = 512;
+inline constexpr int32_t kMaxLongCues = 8;
 
 // A growable list of owned texts; never holds a null entry.
 struct strlist {
@@ -55,13 +56,25 @@ struct handle_slot {
   int32_t cue_count;
   int32_t cue_capacity;
   // Cue positions sorted by (start_ms, seq), cue_count long, built at
-  // finalize. One allocation of 2 * cue_count entries: order[0..n) then
-  // order_start[0..n), the start time of order[i], so that the binary
-  // searches of the lookups read one dense array.
+  // finalize. One allocation of 3 * cue_count entries: order[0..n), then
+  // order_start[0..n) and order_end[0..n), the start and end time of
+  // order[i], so that the lookups search and scan dense arrays.
   int32_t *order;
   int32_t *order_start;
+  int32_t *order_end;
   int32_t finalized;    // 0 or 1
   int32_t max_span_ms;  // longest end - start, at least 0
+  // The lookups' window reaches back from t by short_span_ms, the longest
+  // span of the cues with a start of 0 or more that are not among the few
+  // much longer ones; those (long_n of them, their places in order, in
+  // ascending order) are tested on their own. Set at finalize.
+  int32_t short_span_ms;
+  int32_t long_n;
+  int32_t long_place[kMaxLongCues];
+  // The last place the lookups found to start at or before their time, a
+  // guess for the next lookup (playback asks for times close together);
+  // always tested before it is used.
+  int32_t lookup_hint;
   char lang1[kLangSize];
   char lang2[kLangSize];
   int32_t lang1_lines;
