@@ -45,12 +45,12 @@ int32_t hash_empty_track(const char *parent, int32_t *out) {
 }
 
 // Fills order with the positions sorted by (start_ms, position), a total
-// order, so the result does not depend on the sort routine, and order_start
-// and order_end with their times. The sort runs on 64-bit keys, the start
-// (made unsigned) above the position, so that no comparison looks into the
-// cues; without memory for the keys it sorts the positions directly.
-void build_order(const cue *cues, int32_t n, int32_t *order, int32_t *order_start,
-                 int32_t *order_end) {
+// order, so the result does not depend on the sort routine, with their end
+// times and scores, and order_start with their start times. The sort runs on
+// 64-bit keys, the start (made unsigned) above the position, so that no
+// comparison looks into the cues; without memory for the keys it sorts the
+// entries directly.
+void build_order(const cue *cues, int32_t n, order_entry *order, int32_t *order_start) {
   auto *keys = static_cast<uint64_t *>(std::malloc(static_cast<size_t>(n) * sizeof(uint64_t)));
   if (keys != nullptr) {
     for (int32_t i = 0; i < n; ++i) {
@@ -58,20 +58,23 @@ void build_order(const cue *cues, int32_t n, int32_t *order, int32_t *order_star
       keys[i] = static_cast<uint64_t>(start) << 32 | static_cast<uint32_t>(i);
     }
     std::sort(keys, keys + n);
-    for (int32_t i = 0; i < n; ++i) {
-      order[i] = static_cast<int32_t>(keys[i] & 0xFFFFFFFFu);
-      order_start[i] = static_cast<int32_t>(static_cast<uint32_t>(keys[i] >> 32) ^ 0x80000000u);
-    }
+    for (int32_t i = 0; i < n; ++i) order[i].position = static_cast<int32_t>(keys[i] & 0xFFFFFFFFu);
     std::free(keys);
   } else {
-    for (int32_t i = 0; i < n; ++i) order[i] = i;
-    std::sort(order, order + n, [cues](int32_t a, int32_t b) {
-      if (cues[a].start_ms != cues[b].start_ms) return cues[a].start_ms < cues[b].start_ms;
-      return a < b;
+    for (int32_t i = 0; i < n; ++i) order[i].position = i;
+    std::sort(order, order + n, [cues](const order_entry &a, const order_entry &b) {
+      const cue &x = cues[a.position];
+      const cue &y = cues[b.position];
+      if (x.start_ms != y.start_ms) return x.start_ms < y.start_ms;
+      return a.position < b.position;
     });
-    for (int32_t i = 0; i < n; ++i) order_start[i] = cues[order[i]].start_ms;
   }
-  for (int32_t i = 0; i < n; ++i) order_end[i] = cues[order[i]].end_ms;
+  for (int32_t i = 0; i < n; ++i) {
+    const cue &c = cues[order[i].position];
+    order[i].end_ms = c.end_ms;
+    order[i].char_score = c.char_score;
+    order_start[i] = c.start_ms;
+  }
 }
 
 // The lookups' window reaches back from t by the longest span, so one cue
@@ -89,7 +92,7 @@ void pick_long_cues(handle_slot *h) {
   int32_t top = 0;
   for (int32_t i = 0; i < h->cue_count; ++i) {
     if (h->order_start[i] < 0) continue;  // never searched for
-    int64_t s = static_cast<int64_t>(h->order_end[i]) - h->order_start[i];
+    int64_t s = static_cast<int64_t>(h->order[i].end_ms) - h->order_start[i];
     if (top == kTop && s <= span[kTop - 1]) continue;
     int32_t k = top < kTop ? top++ : kTop - 1;
     for (; k > 0 && span[k - 1] < s; --k) {
@@ -171,6 +174,25 @@ int32_t cue_score(char *const *lines, int32_t count) {
     }
   }
   return visible ? static_cast<int32_t>(score) : -1;
+}
+
+void cue_set_score(handle_slot *h, int32_t position, int32_t score) {
+  cue &c = h->cues[position];
+  c.char_score = score;
+  if (!h->finalized || h->order == nullptr) return;
+  // The cue's place: the first whose (start, position) is not below its own.
+  int32_t lo = 0;
+  int32_t hi = h->cue_count;
+  while (lo < hi) {
+    int32_t mid = lo + (hi - lo) / 2;
+    int32_t start = h->order_start[mid];
+    if (start < c.start_ms || (start == c.start_ms && h->order[mid].position < position)) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  if (lo < h->cue_count && h->order[lo].position == position) h->order[lo].char_score = score;
 }
 
 extern "C" {
@@ -264,19 +286,18 @@ TPSUBM_API int32_t tpsubm_finalize(int32_t id) {
 
   // The new order is allocated before the old one is released, so a repeated
   // finalize that runs out of memory keeps a finalized track searchable.
-  int32_t *block = nullptr;
+  void *block = nullptr;
   if (n > 0) {
-    block = static_cast<int32_t *>(std::malloc(3 * static_cast<size_t>(n) * sizeof(int32_t)));
+    block = std::malloc(static_cast<size_t>(n) * (sizeof(order_entry) + sizeof(int32_t)));
     if (block == nullptr) {
       error_set("oom");
       return TPSUBM_NO_MEMORY;
     }
   }
   std::free(h->order);
-  h->order = block;
-  h->order_start = block != nullptr ? block + n : nullptr;
-  h->order_end = block != nullptr ? block + 2 * static_cast<size_t>(n) : nullptr;
-  if (n > 0) build_order(h->cues, n, h->order, h->order_start, h->order_end);
+  h->order = static_cast<order_entry *>(block);
+  h->order_start = block != nullptr ? reinterpret_cast<int32_t *>(h->order + n) : nullptr;
+  if (n > 0) build_order(h->cues, n, h->order, h->order_start);
   pick_long_cues(h);
 
   int64_t max_span = 0;

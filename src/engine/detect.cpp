@@ -148,7 +148,7 @@ bool detect_cue(run &r, int32_t position) {
   if (rewritten && complete && fresh.count > 0) {
     strlist_free(&c.lines);
     c.lines = fresh;
-    c.char_score = cue_score(c.lines.items, c.lines.count);
+    cue_set_score(r.h, position, cue_score(c.lines.items, c.lines.count));
   } else {
     strlist_free(&fresh);
   }

@@ -27,6 +27,9 @@ int32_t count_started(const int32_t *starts, int32_t n, int32_t t) {
   int32_t len = n;
   while (len > 1) {
     int32_t half = len / 2;
+    // Both places the next step may test, fetched while this one decides.
+    __builtin_prefetch(base + half / 2);
+    __builtin_prefetch(base + half + half / 2);
     base = base[half] <= t ? base + half : base;
     len -= half;
   }
@@ -82,34 +85,23 @@ window find_window(handle_slot *h, int32_t t) {
 }
 
 inline bool long_active(const handle_slot *h, int32_t place, int32_t t) {
-  return h->order_start[place] <= t && t < h->order_end[place];
+  return h->order_start[place] <= t && t < h->order[place].end_ms;
 }
 
 // The choice among active cues: the highest char score, then the lowest
-// position (a cue's seq is its position). A score is read only once a
-// second cue is active, so one cue on screen costs no look into the cues.
+// position (a cue's seq is its position). Each cue is offered with where its
+// score is kept, and scores are read only once a second cue is active, so
+// one cue on screen costs no read of a score.
 struct choice {
-  const cue *cues;
   int32_t best = -1;
-  int32_t best_score = 0;
-  bool scored = false;
+  const int32_t *best_score = nullptr;
 
-  void offer(int32_t position) {
-    if (best < 0) {
-      best = position;
-      return;
-    }
-    if (!scored) {
-      best_score = cues[best].char_score;
-      scored = true;
-    }
-    int32_t score = cues[position].char_score;
+  void offer(int32_t position, const int32_t *score) {
     // Offering the best again changes nothing, so a long cue that also lies
     // in the window may be offered twice.
-    if (score > best_score || (score == best_score && position < best)) {
-      best = position;
-      best_score = score;
-    }
+    if (best >= 0 && (*score < *best_score || (*score == *best_score && position > best))) return;
+    best = position;
+    best_score = score;
   }
 };
 
@@ -128,13 +120,14 @@ TPSUBM_API int32_t tpsubm_cue_at(int32_t id, int32_t t) {
   handle_slot *h = valid_slot(id);
   if (h == nullptr || !h->finalized || h->cue_count == 0) return -1;
   window w = find_window(h, t);
-  choice c{h->cues};
+  choice c;
   for (int32_t i = w.first; i <= w.last; ++i) {
-    if (t < h->order_end[i]) c.offer(h->order[i]);
+    const order_entry &e = h->order[i];
+    if (t < e.end_ms) c.offer(e.position, &e.char_score);
   }
   for (int32_t k = 0; k < h->long_n; ++k) {
     int32_t place = h->long_place[k];
-    if (long_active(h, place, t)) c.offer(h->order[place]);
+    if (long_active(h, place, t)) c.offer(h->order[place].position, &h->order[place].char_score);
   }
   return c.best;
 }
@@ -145,16 +138,17 @@ TPSUBM_API int32_t tpsubm_cue_at_linear(int32_t id, int32_t t) {
   // One pass instead of sorting every cue on every call. A finalized track
   // has the times of every cue, negative starts included, in two dense
   // arrays; an open one is read from the cues.
-  choice c{h->cues};
+  choice c;
   if (h->finalized) {
     const int32_t *starts = h->order_start;
-    const int32_t *ends = h->order_end;
     for (int32_t i = 0; i < h->cue_count; ++i) {
-      if (starts[i] <= t && t < ends[i]) c.offer(h->order[i]);
+      const order_entry &e = h->order[i];
+      if (starts[i] <= t && t < e.end_ms) c.offer(e.position, &e.char_score);
     }
   } else {
     for (int32_t i = 0; i < h->cue_count; ++i) {
-      if (h->cues[i].start_ms <= t && t < h->cues[i].end_ms) c.offer(i);
+      const cue &q = h->cues[i];
+      if (q.start_ms <= t && t < q.end_ms) c.offer(i, &q.char_score);
     }
   }
   return c.best;
@@ -172,13 +166,13 @@ TPSUBM_API int32_t tpsubm_active_cues(int32_t id, int32_t t) {
   int32_t k = 0;
   for (int32_t i = w.first; i <= w.last && n < kMaxActive; ++i) {
     for (; k < h->long_n && h->long_place[k] < i && n < kMaxActive; ++k) {
-      if (long_active(h, h->long_place[k], t)) g_active[n++] = h->order[h->long_place[k]];
+      if (long_active(h, h->long_place[k], t)) g_active[n++] = h->order[h->long_place[k]].position;
     }
     if (k < h->long_n && h->long_place[k] == i) ++k;
-    if (n < kMaxActive && t < h->order_end[i]) g_active[n++] = h->order[i];
+    if (n < kMaxActive && t < h->order[i].end_ms) g_active[n++] = h->order[i].position;
   }
   for (; k < h->long_n && n < kMaxActive; ++k) {
-    if (long_active(h, h->long_place[k], t)) g_active[n++] = h->order[h->long_place[k]];
+    if (long_active(h, h->long_place[k], t)) g_active[n++] = h->order[h->long_place[k]].position;
   }
   g_active_n = n;
   return TPSUBM_OK;

@@ -41,6 +41,15 @@ struct cue {
   int32_t seq;         // equals the position
 };
 
+// One place of the start-time order of a finalized track: a cue position
+// with the end time and char score of that cue, side by side, so that a
+// lookup reads one record per place.
+struct order_entry {
+  int32_t position;
+  int32_t end_ms;
+  int32_t char_score;  // kept equal to the cue's by cue_set_score
+};
+
 // One track.
 struct handle_slot {
   int32_t in_use;
@@ -55,13 +64,13 @@ struct handle_slot {
   cue *cues;                // owned, in insertion order
   int32_t cue_count;
   int32_t cue_capacity;
-  // Cue positions sorted by (start_ms, seq), cue_count long, built at
-  // finalize. One allocation of 3 * cue_count entries: order[0..n), then
-  // order_start[0..n) and order_end[0..n), the start and end time of
-  // order[i], so that the lookups search and scan dense arrays.
-  int32_t *order;
+  // The cue positions sorted by (start_ms, seq), cue_count long, built at
+  // finalize, each with what the lookups read of its cue; and
+  // order_start[i], the start time of order[i], in a dense array of its own
+  // for the binary searches. One allocation: order[0..n) then
+  // order_start[0..n).
+  order_entry *order;
   int32_t *order_start;
-  int32_t *order_end;
   int32_t finalized;    // 0 or 1
   int32_t max_span_ms;  // longest end - start, at least 0
   // The lookups' window reaches back from t by short_span_ms, the longest
@@ -138,6 +147,9 @@ int32_t strlist_push(strlist *list, char *owned);
 void strlist_free(strlist *list);
 // Byte length of the lines that hold a non-blank byte; -1 when none does.
 int32_t cue_score(char *const *lines, int32_t count);
+// Gives the cue at a position a new char score, also in its order entry once
+// the track is finalized.
+void cue_set_score(handle_slot *h, int32_t position, int32_t score);
 
 // --- lookup.cpp -----------------------------------------------------------
 extern int32_t g_active[kMaxActive];
