@@ -24,9 +24,8 @@ int32_t grown_capacity(int32_t capacity, int32_t first, size_t element_size) {
   return next;
 }
 
-inline bool is_blank(unsigned char b) {
-  return b == 0x09 || b == 0x0A || b == 0x0D || b == 0x20;
-}
+// The bytes that leave a line invisible.
+constexpr const char kBlanks[] = "\t\n\r ";
 
 // Hash of a track without cues: the parent text followed by "0", the whole
 // cut to 1023 bytes at a UTF-8 boundary. The "0" comes last, so a parent of
@@ -57,7 +56,9 @@ void build_order(const cue *cues, int32_t n, order_entry *order, int32_t *order_
       uint32_t start = static_cast<uint32_t>(cues[i].start_ms) ^ 0x80000000u;
       keys[i] = static_cast<uint64_t>(start) << 32 | static_cast<uint32_t>(i);
     }
-    std::sort(keys, keys + n);
+    // Files nearly always list their cues in order: then there is nothing
+    // to sort.
+    if (!std::is_sorted(keys, keys + n)) std::sort(keys, keys + n);
     for (int32_t i = 0; i < n; ++i) order[i].position = static_cast<int32_t>(keys[i] & 0xFFFFFFFFu);
     std::free(keys);
   } else {
@@ -161,17 +162,14 @@ int32_t cue_score(char *const *lines, int32_t count) {
   int64_t score = 0;
   bool visible = false;
   for (int32_t i = 0; i < count; ++i) {
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(lines[i]);
-    size_t len = 0;
-    bool line_visible = false;
-    for (; p[len] != 0; ++len) {
-      if (!is_blank(p[len])) line_visible = true;
-    }
-    if (line_visible) {
-      visible = true;
-      score += static_cast<int64_t>(len);
-      if (score > INT32_MAX) score = INT32_MAX;  // saturate: a score, not a size
-    }
+    // A line is visible when a byte other than tab, line feed, carriage
+    // return or space follows its leading blanks.
+    const char *line = lines[i];
+    size_t blanks = std::strspn(line, kBlanks);
+    if (line[blanks] == '\0') continue;
+    visible = true;
+    score += static_cast<int64_t>(blanks + std::strlen(line + blanks));
+    if (score > INT32_MAX) score = INT32_MAX;  // saturate: a score, not a size
   }
   return visible ? static_cast<int32_t>(score) : -1;
 }
@@ -249,30 +247,32 @@ TPSUBM_API int32_t tpsubm_finalize(int32_t id) {
   handle_slot *h = enter_slot(id);
   if (h == nullptr) return TPSUBM_NO_SUCH_ID;
   const int32_t n = h->cue_count;
+  // Identity: the first line of every cue, in position order, hashed as one
+  // text; later lines, times and the parent take no part. Scoring and
+  // hashing share one pass over the cues, so each line is fetched once; a
+  // line refused by the hash stops the hashing but not the scoring.
+  int32_t hash = 0;
+  bool hashed = true;
+  tpsubm_hash_state st;
+  tpsubm_hash_state_init(&st);
   for (int32_t i = 0; i < n; ++i) {
     cue &c = h->cues[i];
     c.char_score = cue_score(c.lines.items, c.lines.count);
     c.seq = i;
+    if (hashed && tpsubm_hash_feed_utf8(&st, c.lines.count > 0 ? c.lines.items[0] : "") != 0) {
+      hashed = false;
+    }
   }
-
-  // Identity: the first line of every cue, in position order, hashed as one
-  // text; later lines, times and the parent take no part.
-  int32_t hash = 0;
+  if (!hashed) {
+    error_set("hash utf8");
+    return TPSUBM_INVALID;
+  }
   if (n == 0) {
     if (hash_empty_track(h->parent_file_hash, &hash) != 0) {
       error_set("hash");
       return TPSUBM_INVALID;
     }
   } else {
-    tpsubm_hash_state st;
-    tpsubm_hash_state_init(&st);
-    for (int32_t i = 0; i < n; ++i) {
-      const strlist &lines = h->cues[i].lines;
-      if (tpsubm_hash_feed_utf8(&st, lines.count > 0 ? lines.items[0] : "") != 0) {
-        error_set("hash utf8");
-        return TPSUBM_INVALID;
-      }
-    }
     hash = tpsubm_hash_state_finish(&st);
   }
   (void)std::snprintf(h->file_hash, sizeof h->file_hash, "%d", hash);  // at most 10 digits
