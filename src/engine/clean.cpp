@@ -79,7 +79,14 @@ TPSUBM_API int32_t tpsubm_clean_line(const char *line) {
     error_set("null");
     return TPSUBM_INVALID;
   }
-  size_t len = std::strlen(line);
+  // A line without "{", backslash or line feed is its own single part, the
+  // common case, and needs no rewriting.
+  size_t len = std::strcspn(line, "{\\\n");
+  if (line[len] == '\0') {
+    store_parts(line, len);
+    return TPSUBM_OK;
+  }
+  len += std::strlen(line + len);
   // The working buffer is twice the line plus 8 bytes, computed without
   // overflow (the rewrite itself never grows the line). Subtitle lines are
   // short, so most fit a buffer on the stack and cost no allocation.
