@@ -15,6 +15,7 @@ double g_bilingual_threshold = 0.7;
 namespace {
 
 constexpr int32_t kMaxVotes = 64;
+constexpr size_t kStackLine = 512;
 
 struct vote {
   char code[kLangSize];  // at most 15 bytes
@@ -49,13 +50,16 @@ void vote_add(vote_table *votes, const char *answer) {
 }
 
 // A line is marked up when it holds "{" anywhere or a backslash followed by
-// a capital N.
-bool is_marked_up(const char *line) {
-  if (std::strchr(line, '{') != nullptr) return true;
-  for (const char *p = std::strchr(line, '\\'); p != nullptr; p = std::strchr(p + 1, '\\')) {
-    if (p[1] == 'N') return true;
+// a capital N. A line that is not gets its length in *len, found on the way.
+bool is_marked_up(const char *line, size_t *len) {
+  for (const char *p = line;; ++p) {
+    p += std::strcspn(p, "{\\");
+    if (*p == '\0') {
+      *len = static_cast<size_t>(p - line);
+      return false;
+    }
+    if (*p == '{' || p[1] == 'N') return true;
   }
-  return false;
 }
 
 // A detection run in progress on one track. The detector may call back into
@@ -82,34 +86,55 @@ void free_texts(char **texts, int32_t n) {
   for (int32_t i = 0; i < n; ++i) std::free(texts[i]);
 }
 
-// Runs one cue. Returns false when the track was destroyed meanwhile.
+// Asks the detector about a plain line of len bytes. It is handed a copy, not the cue's
+// own line, which a detector that destroys the track would release while
+// still reading it: on the stack for a line of subtitle length, else on the
+// heap, and without memory for that the line gives no vote and *complete is
+// cleared. False when the track is gone afterwards.
+bool ask_plain(run &r, const char *line, size_t len, bool *complete) {
+  char stack_copy[kStackLine];
+  char *copy = stack_copy;
+  if (len < sizeof stack_copy) {
+    std::memcpy(stack_copy, line, len + 1);
+  } else {
+    copy = text_dup_n(line, len);
+    if (copy == nullptr) {
+      *complete = false;
+      return true;
+    }
+  }
+  bool alive = r.ask(copy);
+  if (copy != stack_copy) std::free(copy);
+  return alive;
+}
+
+// Runs one cue. Returns false when the track was destroyed meanwhile. The
+// new line list is only built once a marked-up line shows that the cue will
+// be rewritten; most cues have none, and their lines are never copied.
 bool detect_cue(run &r, int32_t position) {
   strlist fresh{nullptr, 0, 0};
-  bool rewritten = false;
-  bool complete = true;  // every line made it into fresh
+  bool building = false;   // a marked-up line was met: fresh holds the new lines
+  bool rewritten = false;  // one was cleaned
+  bool complete = true;    // every line made it into fresh
   for (int32_t k = 0; k < r.h->cues[position].lines.count; ++k) {
     const char *line = r.h->cues[position].lines.items[k];
-    if (!is_marked_up(line)) {
-      // The detector is handed the copy meant for the new list, not the
-      // cue's own line, which a detector that destroys the track would
-      // release while still reading it. Without memory for the copy the line
-      // gives no vote, as a part that cannot be copied, and the cue keeps
-      // its old lines.
-      char *copy = text_dup(line);
-      if (copy == nullptr) {
-        complete = false;
-        continue;
-      }
-      if (!r.ask(copy)) {
-        std::free(copy);
+    size_t len = 0;
+    if (!is_marked_up(line, &len)) {
+      if (!ask_plain(r, line, len, &complete)) {
         strlist_free(&fresh);
         return false;
       }
-      if (strlist_push(&fresh, copy) != 0) {
-        std::free(copy);
+      if (building && strlist_add(&fresh, r.h->cues[position].lines.items[k]) != 0) {
         complete = false;
       }
       continue;
+    }
+    if (!building) {
+      // The plain lines before the first marked-up one join the new list.
+      for (int32_t j = 0; j < k; ++j) {
+        if (strlist_add(&fresh, r.h->cues[position].lines.items[j]) != 0) complete = false;
+      }
+      building = true;
     }
     if (tpsubm_clean_line(line) != TPSUBM_OK) {
       // Out of memory: no vote, and the cue keeps its old lines rather than
