@@ -11,7 +11,9 @@
 namespace {
 
 constexpr int32_t kFirstCueCapacity = 16;
-constexpr int32_t kFirstLineCapacity = 4;
+// Two lines fill the smallest block the allocator hands out; most cues have
+// one or two.
+constexpr int32_t kFirstLineCapacity = 2;
 constexpr size_t kEmptyTrackText = 1024;
 
 // The next capacity of a doubling array, or -1 when it would overflow the
