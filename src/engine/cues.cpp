@@ -299,8 +299,12 @@ TPSUBM_API int32_t tpsubm_finalize(int32_t id) {
   std::free(h->order);
   h->order = static_cast<order_entry *>(block);
   h->order_start = block != nullptr ? reinterpret_cast<int32_t *>(h->order + n) : nullptr;
-  if (n > 0) build_order(h->cues, n, h->order, h->order_start);
-  pick_long_cues(h);
+  h->short_span_ms = 0;
+  h->long_n = 0;
+  if (n > 0) {
+    build_order(h->cues, n, h->order, h->order_start);
+    pick_long_cues(h);
+  }
 
   int64_t max_span = 0;
   for (int32_t i = 0; i < n; ++i) {

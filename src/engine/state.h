@@ -22,7 +22,7 @@ inline constexpr size_t kErrorSize = 512;
 inline constexpr size_t kFileHashSize = 32;
 inline constexpr size_t kLangSize = 16;
 inline constexpr size_t kDisplaySize = 512;
-inline constexpr int32_t kMaxLongCues = 8;
+inline constexpr int32_t kMaxLongCues = 7;
 
 // A growable list of owned texts; never holds a null entry.
 struct strlist {
