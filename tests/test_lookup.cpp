@@ -588,3 +588,39 @@ TEST_F(LookupTest, LookupsAgreeWithABruteForceScanOnRandomTracks) {
 }
 
 }  // namespace
+
+namespace {
+
+struct lookup_probe {
+  int32_t id;
+  int32_t t;
+  std::vector<std::pair<int32_t, int32_t>> seen;  // (cue_at, cue_at_linear) at each call
+};
+
+const char *detector_that_looks_up(void *ctx, const char *) {
+  auto *probe = static_cast<lookup_probe *>(ctx);
+  probe->seen.emplace_back(tpsubm_cue_at(probe->id, probe->t),
+                           tpsubm_cue_at_linear(probe->id, probe->t));
+  return "en";
+}
+
+}  // namespace
+
+// Detection rewrites marked-up lines and scores their cues again; the fast
+// lookup must choose by the new scores, also while the run is in progress.
+TEST_F(LookupTest, ChoiceFollowsScoresThatDetectionRewrote) {
+  int32_t id = track({{0, 1000, {"{\\an8}{\\b1}{\\i1}ab{\\i0}"}},  // 23 bytes, " " x3 + "ab " after
+                      {0, 1000, {"abcdefgh"}},
+                      {2000, 3000, {"{\\i1}x"}}});
+  ASSERT_EQ(tpsubm_cue_at(id, 500), 0);
+  lookup_probe probe{id, 500, {}};
+  tpsubm_set_detector(detector_that_looks_up, &probe);
+  ASSERT_EQ(tpsubm_detect_languages(id), TPSUBM_OK);
+  EXPECT_EQ(tpsubm_cue_char_score(id, 0), 6);
+  EXPECT_EQ(tpsubm_cue_at(id, 500), 1);
+  EXPECT_EQ(tpsubm_cue_at_linear(id, 500), 1);
+  EXPECT_EQ(active_at(id, 500), (std::vector<int32_t>{0, 1}));
+  ASSERT_EQ(probe.seen.size(), 3u);  // "   ab ", "abcdefgh", " x"
+  for (const auto &[fast, linear] : probe.seen) EXPECT_EQ(fast, linear);
+  EXPECT_EQ(probe.seen.back().first, 1);  // cue 0 was rescored before cue 2 was read
+}
