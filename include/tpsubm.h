@@ -277,8 +277,9 @@ TPSUBM_API int32_t tpsubm_finalize(int32_t id);
  * Hashes a UTF-8 text (NULL is hashed as "") into a value from 0 to
  * 2147483647 that is the same on every run and machine. The text is decoded
  * strictly; text that is not well-formed UTF-8 is refused.
- * Returns 0 with *out written, or 5 (out NULL, text refused, or no memory)
- * with *out untouched. Message: LEFT.
+ * Returns 0 with *out written, or 5 (out NULL, or text refused) with *out
+ * untouched. Hashing allocates nothing, so it cannot run out of memory.
+ * Message: LEFT.
  */
 TPSUBM_API int32_t tpsubm_stable_hash_utf8(const char *text, int32_t *out);
 
@@ -415,8 +416,8 @@ TPSUBM_API double tpsubm_set_bilingual_threshold(double threshold);
  * Returns 0, 1 with "no such id", 5 with "not finalized", 3 with "no
  * detector", or 2 with "detect no languages" (no cues, or no answer). A line
  * that cannot be cleaned for lack of memory gives no vote and leaves "oom"
- * while the run goes on; a cue whose new lines cannot all be copied keeps its
- * old lines.
+ * while the run goes on; a line or part that cannot be copied gives no vote,
+ * and a cue whose new lines cannot all be made keeps its old lines.
  * Re-entrancy: a detector may call any export. A nested detection of the
  * track being detected returns 5 with "detection in progress". If the
  * detector destroys the track (or clears the library), the run stops and
