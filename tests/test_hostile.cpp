@@ -14,28 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
 
-// Whole UTF-8 sequences: every lead byte followed by its continuation bytes.
-bool valid_utf8(const std::string &s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    size_t more = b < 0x80             ? 0
-                  : (b & 0xE0) == 0xC0 ? 1
-                  : (b & 0xF0) == 0xE0 ? 2
-                  : (b & 0xF8) == 0xF0 ? 3
-                                       : 4;
-    if (more == 4 || i + more >= s.size()) return false;
-    for (size_t k = 1; k <= more; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += more + 1;
-  }
-  return true;
-}
+using tpsubm_test::is_valid_utf8;
 
 // A detector that answers "fr" for texts holding "Bonjour" and "en" for the
 // rest, and runs `hook` (once, on its first call) before answering.
@@ -291,7 +275,7 @@ TEST_F(Hostile, AnswersFarLongerThanAnyBufferAreCutAtWholeCharacters) {
   ASSERT_NE(name, nullptr);
   std::string shown = name;
   EXPECT_LE(shown.size(), 511u);
-  EXPECT_TRUE(valid_utf8(shown)) << shown.size();
+  EXPECT_TRUE(is_valid_utf8(shown)) << shown.size();
   EXPECT_EQ(shown.substr(0, 4), "{ [ ");
   EXPECT_EQ(shown.substr(shown.size() - 4), " ] }");
 }
@@ -360,7 +344,7 @@ TEST_F(Hostile, OneMebibyteTextsEverywhere) {
   EXPECT_EQ(tpsubm_cue_line_count(id, pos), 1 + 64);  // the marked line's 64 parts
   std::string name = tpsubm_display_name(id);
   EXPECT_LE(name.size(), 511u);
-  EXPECT_TRUE(valid_utf8(name));
+  EXPECT_TRUE(is_valid_utf8(name));
   ASSERT_EQ(tpsubm_collection_add(id), TPSUBM_OK);
   std::string doc = tpsubm_result_json();
   EXPECT_GT(doc.size(), big.size());

@@ -54,11 +54,7 @@ class DisplayName : public ::testing::Test {
     tpsubm_set_translator(nullptr, nullptr);
     tpsubm_set_bilingual_threshold(0.7);
   }
-  void TearDown() override {
-    tpsubm_set_detector(nullptr, nullptr);
-    tpsubm_set_translator(nullptr, nullptr);
-    tpsubm_clear();
-  }
+  void TearDown() override { tpsubm_test::reset_library(); }
 
   // A finalized track whose detection found the given votes (none: no run).
   int32_t track(const Votes &votes, int32_t square_brackets = 0, const char *suffix = nullptr) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
 #include "tpsubm.h"
 
 namespace {
@@ -70,11 +71,7 @@ class Reentrancy : public ::testing::Test {
     tpsubm_set_translator(nullptr, nullptr);
     tpsubm_set_bilingual_threshold(0.7);
   }
-  void TearDown() override {
-    tpsubm_set_detector(nullptr, nullptr);
-    tpsubm_set_translator(nullptr, nullptr);
-    tpsubm_clear();
-  }
+  void TearDown() override { tpsubm_test::reset_library(); }
   Hook hook_;
 };
 
