@@ -90,14 +90,16 @@ int main(void) {
   for (int i = 0; i < 2; ++i) {
     int32_t id = ids[i];
     int32_t rc = tpsubm_detect_languages(id);
-    printf("  track %d: status %d, %s (%d lines) / %s (%d lines), confidence %.2f, bilingual %d, "
-           "name \"%s\"\n",
-           id, rc, tpsubm_language1(id), tpsubm_language1_lines(id), tpsubm_language2(id),
-           tpsubm_language2_lines(id), tpsubm_confidence(id), tpsubm_is_bilingual(id),
-           tpsubm_display_name(id));
+    printf(
+        "  track %d: status %d, %s (%d lines) / %s (%d lines), confidence %.2f, bilingual %d, "
+        "name \"%s\"\n",
+        id, rc, tpsubm_language1(id), tpsubm_language1_lines(id), tpsubm_language2(id),
+        tpsubm_language2_lines(id), tpsubm_confidence(id), tpsubm_is_bilingual(id),
+        tpsubm_display_name(id));
   }
   printf("  after detection, track %d cue 1 reads:", en);
-  for (int32_t k = 0; k < tpsubm_cue_line_count(en, 1); ++k) printf(" [%s]", tpsubm_cue_line(en, 1, k));
+  for (int32_t k = 0; k < tpsubm_cue_line_count(en, 1); ++k)
+    printf(" [%s]", tpsubm_cue_line(en, 1, k));
   printf("\n");
 
   printf("\non screen\n");

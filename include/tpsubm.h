@@ -88,9 +88,8 @@ extern "C" {
 #define TPSUBM_VERSION_MAJOR 0
 #define TPSUBM_VERSION_MINOR 1
 #define TPSUBM_VERSION_PATCH 0
-#define TPSUBM_VERSION_HEX                                                    \
-  ((TPSUBM_VERSION_MAJOR << 16) | (TPSUBM_VERSION_MINOR << 8) |               \
-   TPSUBM_VERSION_PATCH)
+#define TPSUBM_VERSION_HEX \
+  ((TPSUBM_VERSION_MAJOR << 16) | (TPSUBM_VERSION_MINOR << 8) | TPSUBM_VERSION_PATCH)
 #define TPSUBM_VERSION_STRING "0.1.0"
 
 /* Status codes. */
@@ -122,15 +121,13 @@ typedef const char *(*tpsubm_detector_fn)(void *ctx, const char *text);
  * ("French") into the host's language. Return NULL to keep the English name;
  * "" is used as it is. The answer is copied at once and never freed.
  */
-typedef const char *(*tpsubm_translator_fn)(void *ctx,
-                                            const char *english_name);
+typedef const char *(*tpsubm_translator_fn)(void *ctx, const char *english_name);
 
 /*
  * Download backend: performs a request whose three values only the host
  * understands. Its result is returned unchanged by tpsubm_download.
  */
-typedef int32_t (*tpsubm_download_fn)(void *ctx, void *first, void *second,
-                                      void *third);
+typedef int32_t (*tpsubm_download_fn)(void *ctx, void *first, void *second, void *third);
 
 /* ===========================================================================
  * Handles
@@ -152,9 +149,8 @@ typedef int32_t (*tpsubm_download_fn)(void *ctx, void *first, void *second,
  * with "too many handles" or "oom" (no slot is then taken).
  * Message: EMPTIED on entry, SET on failure.
  */
-TPSUBM_API int32_t tpsubm_create(const char *parent_file_hash, int32_t index,
-                                 int32_t delay_ms, int32_t square_brackets,
-                                 int32_t reserved, const char *suffix);
+TPSUBM_API int32_t tpsubm_create(const char *parent_file_hash, int32_t index, int32_t delay_ms,
+                                 int32_t square_brackets, int32_t reserved, const char *suffix);
 
 /*
  * Releases a track: removes it from the collection and from both selections,
@@ -242,8 +238,7 @@ TPSUBM_API const char *tpsubm_warning(int32_t i);
  * Message: SET to "no such id" for an invalid id, else EMPTIED, SET on
  * failure.
  */
-TPSUBM_API int32_t tpsubm_add_cue(int32_t id, int32_t start_ms,
-                                  int32_t end_ms);
+TPSUBM_API int32_t tpsubm_add_cue(int32_t id, int32_t start_ms, int32_t end_ms);
 
 /*
  * Appends a copy of `text` (NULL adds "") to the lines of the cue at
@@ -252,8 +247,7 @@ TPSUBM_API int32_t tpsubm_add_cue(int32_t id, int32_t start_ms,
  * tested first) or "already finalized", or 6 with "oom".
  * Message: as tpsubm_add_cue.
  */
-TPSUBM_API int32_t tpsubm_add_cue_line(int32_t id, int32_t position,
-                                       const char *text);
+TPSUBM_API int32_t tpsubm_add_cue_line(int32_t id, int32_t position, const char *text);
 
 /*
  * Completes a track: scores every cue, computes the file hash from the first
@@ -326,8 +320,7 @@ TPSUBM_API int32_t tpsubm_active_index(int32_t i);
  * t + x + y + z plus the track's delay when the id is valid (an invalid id
  * adds nothing and is no error). All sums wrap modulo 2^32.
  */
-TPSUBM_API int32_t tpsubm_effective_ms(int32_t id, int32_t t, int32_t x,
-                                       int32_t y, int32_t z);
+TPSUBM_API int32_t tpsubm_effective_ms(int32_t id, int32_t t, int32_t x, int32_t y, int32_t z);
 
 /* The cue's start time; 0 for an invalid id or position. */
 TPSUBM_API int32_t tpsubm_cue_start_ms(int32_t id, int32_t position);
@@ -343,8 +336,7 @@ TPSUBM_API int32_t tpsubm_cue_line_count(int32_t id, int32_t position);
  * Valid until the track is destroyed or cleared, or until language
  * detection replaces the lines of this cue (it does so for marked-up lines).
  */
-TPSUBM_API const char *tpsubm_cue_line(int32_t id, int32_t position,
-                                       int32_t k);
+TPSUBM_API const char *tpsubm_cue_line(int32_t id, int32_t position, int32_t k);
 
 /*
  * The cue's character score: the byte length of its lines that hold a
@@ -357,8 +349,7 @@ TPSUBM_API int32_t tpsubm_cue_char_score(int32_t id, int32_t position);
  * Sets the cue's consumed mark (1 for any non-zero flag). The mark is only
  * stored and reported. Returns 0, or 5 for an invalid id or position.
  */
-TPSUBM_API int32_t tpsubm_cue_set_consumed(int32_t id, int32_t position,
-                                           int32_t flag);
+TPSUBM_API int32_t tpsubm_cue_set_consumed(int32_t id, int32_t position, int32_t flag);
 
 /* The cue's consumed mark, 0 or 1; 0 for an invalid id or position. */
 TPSUBM_API int32_t tpsubm_cue_consumed(int32_t id, int32_t position);
@@ -459,8 +450,7 @@ TPSUBM_API int32_t tpsubm_is_bilingual(int32_t id);
  * Registers the translator with its context (NULL removes it: names stay
  * English). Kept by tpsubm_clear.
  */
-TPSUBM_API void tpsubm_set_translator(tpsubm_translator_fn translator,
-                                      void *ctx);
+TPSUBM_API void tpsubm_set_translator(tpsubm_translator_fn translator, void *ctx);
 
 /*
  * Composes the track's name: the English name of language 1 (or of both,

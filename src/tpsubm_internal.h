@@ -26,8 +26,7 @@ int32_t tpsubm_stable_hash_utf8_impl(const char *text, int32_t *out);
 // Strict UTF-8 to UTF-16 decoder behind the hash; declared here only for its
 // white-box tests. units == nullptr counts without storing. 0 with *count
 // written; -1 not well-formed UTF-8; -3 the buffer is too small.
-int32_t utf8_to_utf16(const char *text, uint16_t *units, uintptr_t capacity,
-                      uintptr_t *count);
+int32_t utf8_to_utf16(const char *text, uint16_t *units, uintptr_t capacity, uintptr_t *count);
 
 // Constant tables.
 struct lang_entry {

@@ -13,9 +13,13 @@ namespace {
 constexpr uint32_t kSeed = 5381;
 constexpr uint32_t kCombine = 1566083941u;  // 0x5D588B65
 
-inline uint32_t mix(uint32_t h, uint32_t unit) { return ((h << 5) + h) ^ unit; }
+inline uint32_t mix(uint32_t h, uint32_t unit) {
+  return ((h << 5) + h) ^ unit;
+}
 
-inline bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+inline bool is_continuation(unsigned char b) {
+  return (b & 0xC0) == 0x80;
+}
 
 // A byte from 0x01 to 0x7F: one unit of its own, and not the terminator.
 inline bool is_ascii_unit(unsigned char b) {

@@ -105,7 +105,9 @@ TPSUBM_API int32_t tpsubm_clean_line(const char *line) {
   return TPSUBM_OK;
 }
 
-TPSUBM_API int32_t tpsubm_clean_part_count(void) { return g_clean_n; }
+TPSUBM_API int32_t tpsubm_clean_part_count(void) {
+  return g_clean_n;
+}
 
 TPSUBM_API const char *tpsubm_clean_part(int32_t i) {
   if (i < 0 || i >= g_clean_n) return nullptr;

@@ -79,20 +79,30 @@ TPSUBM_API int32_t tpsubm_collection_remove(int32_t id) {
   return TPSUBM_NO_SUCH_ID;
 }
 
-TPSUBM_API int32_t tpsubm_collection_count(void) { return g_coll_n; }
+TPSUBM_API int32_t tpsubm_collection_count(void) {
+  return g_coll_n;
+}
 
 TPSUBM_API int32_t tpsubm_collection_at(int32_t position) {
   if (position < 0 || position >= g_coll_n) return -1;
   return g_coll[position];
 }
 
-TPSUBM_API int32_t tpsubm_set_primary(int32_t id) { return set_selection(&g_primary, id); }
+TPSUBM_API int32_t tpsubm_set_primary(int32_t id) {
+  return set_selection(&g_primary, id);
+}
 
-TPSUBM_API int32_t tpsubm_set_secondary(int32_t id) { return set_selection(&g_secondary, id); }
+TPSUBM_API int32_t tpsubm_set_secondary(int32_t id) {
+  return set_selection(&g_secondary, id);
+}
 
-TPSUBM_API int32_t tpsubm_primary(void) { return g_primary; }
+TPSUBM_API int32_t tpsubm_primary(void) {
+  return g_primary;
+}
 
-TPSUBM_API int32_t tpsubm_secondary(void) { return g_secondary; }
+TPSUBM_API int32_t tpsubm_secondary(void) {
+  return g_secondary;
+}
 
 TPSUBM_API void tpsubm_close_tracks(void) {
   g_secondary = -1;

@@ -4,8 +4,12 @@
 
 extern "C" {
 
-TPSUBM_API int32_t tpsubm_codepage_count(void) { return tpsubm_data_codepage_count(); }
+TPSUBM_API int32_t tpsubm_codepage_count(void) {
+  return tpsubm_data_codepage_count();
+}
 
-TPSUBM_API const char *tpsubm_codepage(int32_t i) { return tpsubm_data_codepage(i); }
+TPSUBM_API const char *tpsubm_codepage(int32_t i) {
+  return tpsubm_data_codepage(i);
+}
 
 }  // extern "C"

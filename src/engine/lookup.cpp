@@ -178,7 +178,9 @@ TPSUBM_API int32_t tpsubm_active_cues(int32_t id, int32_t t) {
   return TPSUBM_OK;
 }
 
-TPSUBM_API int32_t tpsubm_active_count(void) { return g_active_n; }
+TPSUBM_API int32_t tpsubm_active_count(void) {
+  return g_active_n;
+}
 
 TPSUBM_API int32_t tpsubm_active_index(int32_t i) {
   if (i < 0 || i >= g_active_n) return -1;

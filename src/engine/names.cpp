@@ -11,7 +11,7 @@ void *g_translate_ctx;
 
 namespace {
 
-constexpr size_t kNamePart = 400;  // the name part holds at most 399 bytes
+constexpr size_t kNamePart = 400;   // the name part holds at most 399 bytes
 constexpr size_t kWrapLimit = 507;  // room for "X " and " Y" within 511
 // Translations are kept longer than the name part, so that cutting the
 // composed name gives the same bytes as cutting the full answers would.
