@@ -7,15 +7,20 @@
 #include <utility>
 #include <vector>
 
-#include "demux.h"
-#include "input.h"
-#include "language.h"
+#include "host/demux.h"
+#include "host/input.h"
+#include "host/language.h"
 #include "options.h"
 #include "report.h"
 #include "tpsubm.h"
 
 namespace probe {
 namespace {
+
+using host::Cue;
+using host::Demuxed;
+using host::Input;
+using host::Stream;
 
 constexpr const char *kProgram = "tpsubm-probe";
 
@@ -31,8 +36,8 @@ class FileLoader {
     std::string raw;
     Input input;
     Demuxed demuxed;
-    if (!read_file(path, raw, error) || !decode_input(std::move(raw), input, error) ||
-        !demux(input.bytes, demuxed, error)) {
+    if (!host::read_file(path, raw, error) || !host::decode_input(std::move(raw), input, error) ||
+        !host::demux(input.bytes, demuxed, error)) {
       return false;
     }
     std::vector<Track> made;
@@ -45,7 +50,8 @@ class FileLoader {
       track.cues = static_cast<int32_t>(stream.cues.size());
       // Text in a container is UTF-8 by the container's own rules.
       std::string encoding;
-      if (stream.text) encoding = input.is_text ? library_encoding_name(input.encoding) : "utf-8";
+      if (stream.text)
+        encoding = input.is_text ? host::library_encoding_name(input.encoding) : "utf-8";
       int32_t index =
           options_.index_from_hash ? 0 : next_index_ + static_cast<int32_t>(made.size());
       bool ok = build(stream, index, encoding, track, error);
@@ -176,21 +182,22 @@ int run(int argc, char **argv) {
   }
   if (options.version) {
     std::printf("%s %s\ntpsubm %s\n%s\nCLD2 %s\nICU %s\n", kProgram, TPSUBM_PROBE_VERSION,
-                TPSUBM_VERSION_STRING, ffmpeg_versions().c_str(), cld2_version().c_str(),
-                icu_version().c_str());
+                TPSUBM_VERSION_STRING, host::ffmpeg_versions().c_str(),
+                host::cld2_version().c_str(), host::icu_version().c_str());
     return 0;
   }
   std::string parent = options.parent.value_or(default_parent(options.files));
   if (parent.empty()) return usage_error("--parent: the text must not be empty");
 
-  Translator translator;
-  std::string language = options.lang ? locale_name(*options.lang) : language_from_environment();
+  host::Translator translator;
+  std::string language =
+      options.lang ? host::locale_name(*options.lang) : host::language_from_environment();
   if (!translator.set_language(language) && options.lang) {
     return usage_error("--lang: ICU has no names in '" + language + "'");
   }
-  quiet_ffmpeg();
-  tpsubm_set_detector(detect_language, nullptr);
-  tpsubm_set_translator(Translator::translate, &translator);
+  host::quiet_ffmpeg();
+  tpsubm_set_detector(host::detect_language, nullptr);
+  tpsubm_set_translator(host::Translator::translate, &translator);
 
   std::vector<Track> tracks;
   bool failed = false;

@@ -6,10 +6,15 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "text.h"
+#include "host/text.h"
 #include "tpsubm.h"
 
 namespace probe {
+
+using host::display_width;
+using host::format_time;
+using host::pad;
+using host::visible_text;
 namespace {
 
 std::string or_dash(const char *text) {

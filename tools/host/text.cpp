@@ -1,13 +1,13 @@
 // Formatting helpers. Widths come from ICU's character properties, so that
 // the table stays aligned with Chinese or Japanese names in it.
-#include "text.h"
+#include "host/text.h"
 
 #include <cstdio>
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
-namespace probe {
+namespace host {
 
 std::string format_time(int64_t ms) {
   char text[40];
@@ -62,4 +62,4 @@ std::string visible_text(std::string_view line) {
   return out.substr(first, last - first + 1);
 }
 
-}  // namespace probe
+}  // namespace host

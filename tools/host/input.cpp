@@ -1,5 +1,5 @@
 // File reading, encoding detection (uchardet) and conversion (iconv).
-#include "input.h"
+#include "host/input.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,7 +14,7 @@
 
 #include "tpsubm.h"
 
-namespace probe {
+namespace host {
 namespace {
 
 struct Bom {
@@ -177,4 +177,4 @@ std::string library_encoding_name(const std::string &detected) {
   return detected;
 }
 
-}  // namespace probe
+}  // namespace host

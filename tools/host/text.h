@@ -1,12 +1,12 @@
 // Small text helpers for the probe's output.
-#ifndef TPSUBM_PROBE_TEXT_H
-#define TPSUBM_PROBE_TEXT_H
+#ifndef TPSUBM_HOST_TEXT_H
+#define TPSUBM_HOST_TEXT_H
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace probe {
+namespace host {
 
 // "HH:MM:SS.mmm", with a leading "-" for a negative time.
 std::string format_time(int64_t ms);
@@ -22,6 +22,6 @@ std::string pad(const std::string &text, size_t width);
 // of SubStation Alpha shown as spaces, and no spaces at either end.
 std::string visible_text(std::string_view line);
 
-}  // namespace probe
+}  // namespace host
 
 #endif

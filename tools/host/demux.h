@@ -1,13 +1,13 @@
 // Demuxing and decoding with FFmpeg: every subtitle stream of one file, with
 // the cues of the text streams as FFmpeg's decoders render them (ASS text).
-#ifndef TPSUBM_PROBE_DEMUX_H
-#define TPSUBM_PROBE_DEMUX_H
+#ifndef TPSUBM_HOST_DEMUX_H
+#define TPSUBM_HOST_DEMUX_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace probe {
+namespace host {
 
 struct Cue {
   int32_t start_ms = 0;
@@ -48,6 +48,6 @@ void quiet_ffmpeg();
 // "libavformat 59.27.100, libavcodec 59.37.100, libavutil 57.28.100", as loaded.
 std::string ffmpeg_versions();
 
-}  // namespace probe
+}  // namespace host
 
 #endif

@@ -1,12 +1,12 @@
 // The two language callbacks a player registers with tpsubm: a detector on
 // CLD2 and a translator of language names on ICU.
-#ifndef TPSUBM_PROBE_LANGUAGE_H
-#define TPSUBM_PROBE_LANGUAGE_H
+#ifndef TPSUBM_HOST_LANGUAGE_H
+#define TPSUBM_HOST_LANGUAGE_H
 
 #include <memory>
 #include <string>
 
-namespace probe {
+namespace host {
 
 // tpsubm_detector_fn: the ISO 639-1 code of the language CLD2 finds in
 // `text` ("zh" for Chinese in either script), or NULL when CLD2 cannot place
@@ -51,6 +51,6 @@ class Translator {
   int next_ = 0;
 };
 
-}  // namespace probe
+}  // namespace host
 
 #endif

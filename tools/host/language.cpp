@@ -1,7 +1,7 @@
 // Language detection with CLD2 and translation of language names with ICU's
 // locale display names, which come with ICU's data and need no system
 // locales.
-#include "language.h"
+#include "host/language.h"
 
 // compact_lang_det.h uses FILE without including <cstdio>.
 #include <cstdio>
@@ -19,7 +19,7 @@
 #include <map>
 #include <string_view>
 
-namespace probe {
+namespace host {
 namespace {
 
 struct CodeFix {
@@ -152,4 +152,4 @@ const char *Translator::lookup(const char *english_name) {
   return answer.c_str();
 }
 
-}  // namespace probe
+}  // namespace host

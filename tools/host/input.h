@@ -1,11 +1,11 @@
 // Reading a subtitle file the way a player does: the whole file into memory,
 // its encoding found and the text converted to UTF-8 before FFmpeg sees it.
-#ifndef TPSUBM_PROBE_INPUT_H
-#define TPSUBM_PROBE_INPUT_H
+#ifndef TPSUBM_HOST_INPUT_H
+#define TPSUBM_HOST_INPUT_H
 
 #include <string>
 
-namespace probe {
+namespace host {
 
 // One file as it is handed to the demuxer.
 struct Input {
@@ -29,6 +29,6 @@ bool decode_input(std::string raw, Input &out, std::string &error);
 // else the detector's name unchanged.
 std::string library_encoding_name(const std::string &detected);
 
-}  // namespace probe
+}  // namespace host
 
 #endif

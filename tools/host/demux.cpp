@@ -1,8 +1,8 @@
 // FFmpeg reading through memory: the converted text (or a container's raw
 // bytes) is never written to a file, and no file name reaches the probing,
 // so the format is decided by the content.
-#include "demux.h"
-#include "text.h"
+#include "host/demux.h"
+#include "host/text.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -20,7 +20,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-namespace probe {
+namespace host {
 namespace {
 
 constexpr int kIoBufferSize = 1 << 15;
@@ -327,4 +327,4 @@ bool demux(const std::string &bytes, Demuxed &out, std::string &error) {
   return true;
 }
 
-}  // namespace probe
+}  // namespace host
