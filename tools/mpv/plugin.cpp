@@ -1,0 +1,646 @@
+// tpsubm.so, an mpv C plugin: reads the text of every subtitle track when a
+// file is opened, names the tracks by the languages found in it, and selects
+// the primary and the secondary track by language.
+//
+// All tpsubm_ calls are made on the plugin's own thread (the one mpv runs
+// mpv_open_cplugin on); reading and language detection run on worker threads
+// that are joined before the hook returns to mpv.
+#include <mpv/client.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "host/language.h"
+#include "mpv/detection.h"
+#include "mpv/parallel.h"
+#include "mpv/reading.h"
+#include "mpv/selection.h"
+#include "tpsubm.h"
+
+namespace tpsubm_mpv {
+namespace {
+
+constexpr uint64_t kPreloadedHook = 1;
+constexpr uint64_t kTrackCount = 2;
+constexpr const char *kDefaultKey = "Alt+l";
+// Reading all tracks of one file may take this long; what is left unread then
+// is analysed from what was read.
+constexpr auto kBudget = std::chrono::milliseconds(3000);
+
+// ---------------------------------------------------------------------------
+// mpv nodes
+
+const mpv_node *field(const mpv_node &map, const char *key) {
+  if (map.format != MPV_FORMAT_NODE_MAP) return nullptr;
+  for (int i = 0; i < map.u.list->num; i++) {
+    if (std::strcmp(map.u.list->keys[i], key) == 0) return &map.u.list->values[i];
+  }
+  return nullptr;
+}
+
+std::string string_field(const mpv_node &map, const char *key) {
+  const mpv_node *v = field(map, key);
+  return v != nullptr && v->format == MPV_FORMAT_STRING ? v->u.string : "";
+}
+
+int64_t int_field(const mpv_node &map, const char *key, int64_t fallback) {
+  const mpv_node *v = field(map, key);
+  return v != nullptr && v->format == MPV_FORMAT_INT64 ? v->u.int64 : fallback;
+}
+
+bool flag_field(const mpv_node &map, const char *key) {
+  const mpv_node *v = field(map, key);
+  return v != nullptr && v->format == MPV_FORMAT_FLAG && v->u.flag != 0;
+}
+
+// A subtitle track as mpv lists it.
+struct MpvTrack {
+  int64_t id = 0;
+  bool external = false;
+  std::string file;  // external-filename
+  int64_t ff_index = -1;
+  std::string codec;
+  std::string lang;
+  std::string title;
+};
+
+std::vector<MpvTrack> subtitle_tracks(mpv_handle *h) {
+  std::vector<MpvTrack> out;
+  mpv_node list{};
+  if (mpv_get_property(h, "track-list", MPV_FORMAT_NODE, &list) < 0) return out;
+  if (list.format == MPV_FORMAT_NODE_ARRAY) {
+    for (int i = 0; i < list.u.list->num; i++) {
+      const mpv_node &t = list.u.list->values[i];
+      if (string_field(t, "type") != "sub") continue;
+      MpvTrack track;
+      track.id = int_field(t, "id", -1);
+      track.external = flag_field(t, "external");
+      track.file = string_field(t, "external-filename");
+      track.ff_index = int_field(t, "ff-index", -1);
+      track.codec = string_field(t, "codec");
+      track.lang = string_field(t, "lang");
+      track.title = string_field(t, "title");
+      if (track.id >= 0) out.push_back(std::move(track));
+    }
+  }
+  mpv_free_node_contents(&list);
+  return out;
+}
+
+std::string string_property(mpv_handle *h, const char *name) {
+  char *value = mpv_get_property_string(h, name);
+  std::string out = value != nullptr ? value : "";
+  mpv_free(value);
+  return out;
+}
+
+std::vector<std::string> list_property(mpv_handle *h, const char *name) {
+  std::vector<std::string> out;
+  mpv_node node{};
+  if (mpv_get_property(h, name, MPV_FORMAT_NODE, &node) < 0) return out;
+  if (node.format == MPV_FORMAT_NODE_ARRAY) {
+    for (int i = 0; i < node.u.list->num; i++) {
+      const mpv_node &v = node.u.list->values[i];
+      if (v.format == MPV_FORMAT_STRING) out.emplace_back(v.u.string);
+    }
+  } else if (node.format == MPV_FORMAT_STRING) {
+    out = split_list(node.u.string);
+  }
+  mpv_free_node_contents(&node);
+  return out;
+}
+
+// The plugin's own option from --script-opts=tpsubm-NAME=VALUE.
+std::string script_opt(mpv_handle *h, const std::string &name) {
+  std::string out;
+  mpv_node node{};
+  if (mpv_get_property(h, "options/script-opts", MPV_FORMAT_NODE, &node) < 0) return out;
+  const mpv_node *v = field(node, (std::string(mpv_client_name(h)) + "-" + name).c_str());
+  if (v != nullptr && v->format == MPV_FORMAT_STRING) out = v->u.string;
+  mpv_free_node_contents(&node);
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// The plugin
+
+// One subtitle track of the current file and what the library made of it.
+struct Track {
+  MpvTrack mpv;
+  int32_t library = -1;  // the library's id, -1 when the track could not be read
+  std::string error;
+  bool text = false;
+  int64_t lines = 0;
+  std::string lang1, lang2;  // detected codes; lang2 only for a bilingual track
+  int32_t lines1 = 0, lines2 = 0;
+  double confidence = 0;
+  std::string name;  // the library's display name
+};
+
+class Plugin {
+ public:
+  explicit Plugin(mpv_handle *h) : h_(h) {}
+  Plugin(const Plugin &) = delete;
+  Plugin &operator=(const Plugin &) = delete;
+
+  int run();
+
+ private:
+  void log(const std::string &message);
+  void on_preloaded();
+  void on_tracks_changed();
+  void on_message(const std::vector<std::string> &args);
+  std::vector<Track> analyse(const std::string &path, std::vector<MpvTrack> subs);
+  void relabel(std::vector<Track> &tracks, size_t first);
+  void select(const std::vector<Track> &tracks);
+  void show_list();
+  void forget_file();
+  void pump();
+  void handle(mpv_event *event);
+
+  mpv_handle *h_;
+  // Set when mpv shuts down or the file ends while tracks are read: the
+  // workers stop at their next check and the analysis is thrown away.
+  std::atomic<bool> cancel_{false};
+  bool shutdown_ = false;
+  bool file_ended_ = false;
+  bool tracks_changed_ = false;
+  // Key presses that came while the plugin was busy, answered afterwards.
+  std::deque<std::vector<std::string>> messages_;
+  // A hook of the next file that came while a track added during playback
+  // was read: run when that reading has stopped.
+  struct Hook {
+    uint64_t userdata;
+    uint64_t id;
+  };
+  std::deque<Hook> hooks_;
+  host::Translator translator_;
+  Detector detector_;
+  std::string path_;     // the media file, while one is open
+  bool loaded_ = false;  // the hook ran for the current file
+  std::vector<Track> tracks_;
+};
+
+void Plugin::log(const std::string &message) {
+  std::string text = "[tpsubm] " + message;
+  const char *args[] = {"print-text", text.c_str(), nullptr};
+  mpv_command(h_, args);
+}
+
+void Plugin::forget_file() {
+  tpsubm_clear();
+  tracks_.clear();
+  path_.clear();
+  loaded_ = false;
+}
+
+std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack> subs) {
+  Limits limits;
+  limits.deadline = std::chrono::steady_clock::now() + kBudget;
+  limits.cancel = &cancel_;
+
+  // Reading: each external file is one job, the embedded streams together
+  // another (one pass over the media file).
+  std::vector<TrackText> texts(subs.size());
+  std::vector<size_t> embedded;
+  std::vector<std::function<void()>> jobs;
+  for (size_t i = 0; i < subs.size(); i++) {
+    if (subs[i].external) {
+      jobs.emplace_back([&, i] { texts[i] = read_external(subs[i].file, limits); });
+    } else {
+      embedded.push_back(i);
+    }
+  }
+  if (!embedded.empty()) {
+    jobs.emplace_back([&] {
+      std::vector<int64_t> indices;
+      for (size_t i : embedded) indices.push_back(subs[i].ff_index);
+      std::vector<TrackText> read = read_embedded(path, indices, limits);
+      for (size_t k = 0; k < embedded.size(); k++) texts[embedded[k]] = std::move(read[k]);
+    });
+  }
+  run_parallel(jobs, [this] { pump(); });
+  if (cancel_) return {};
+
+  // The library, on this thread.
+  std::vector<Track> tracks(subs.size());
+  for (size_t i = 0; i < subs.size(); i++) {
+    Track &t = tracks[i];
+    t.mpv = std::move(subs[i]);
+    TrackText &text = texts[i];
+    if (!text.ok) {
+      t.error = text.error;
+      continue;
+    }
+    t.text = text.text;
+    const char *suffix = text.codec == "hdmv_pgs_subtitle" ? "pgssub" : nullptr;
+    int32_t id = tpsubm_create(path.c_str(), static_cast<int32_t>(t.mpv.id), 0, 0, 0, suffix);
+    if (id < 0) {
+      t.error = std::string("the library refused the track: ") + tpsubm_last_error();
+      continue;
+    }
+    bool ok = true;
+    for (const host::Cue &cue : text.cues) {
+      int32_t position = tpsubm_add_cue(id, cue.start_ms, cue.end_ms);
+      if (position < 0) {
+        ok = false;
+        break;
+      }
+      for (const std::string &line : cue.lines) {
+        if (tpsubm_add_cue_line(id, position, line.c_str()) != TPSUBM_OK) ok = false;
+        if (!line.empty()) t.lines++;
+      }
+      if (!ok) break;
+    }
+    if (!ok || tpsubm_finalize(id) != TPSUBM_OK) {
+      t.error = std::string("the library refused the cues: ") + tpsubm_last_error();
+      tpsubm_destroy(id);
+      continue;
+    }
+    if (!text.encoding.empty()) tpsubm_set_encoding(id, text.encoding.c_str());
+    t.library = id;
+    for (const std::string &w : text.warnings) {
+      log((t.mpv.external ? t.mpv.file : path + " #" + std::to_string(t.mpv.ff_index)) + ": " + w);
+    }
+  }
+
+  // Detection: every line's answer is computed on the worker threads first,
+  // then the library counts the votes on this thread.
+  std::vector<Detector::Work> work;
+  for (size_t i = 0; i < tracks.size(); i++) {
+    if (tracks[i].library >= 0 && tracks[i].text) {
+      work.push_back({tracks[i].library, static_cast<int32_t>(texts[i].cues.size())});
+    }
+  }
+  detector_.prepare(work, [this] { pump(); });
+  if (cancel_) {
+    detector_.forget();
+    for (const Track &t : tracks) {
+      if (t.library >= 0) tpsubm_destroy(t.library);
+    }
+    return {};
+  }
+  for (Track &t : tracks) {
+    if (t.library < 0) continue;
+    if (t.text) tpsubm_detect_languages(t.library);
+    const char *l1 = tpsubm_language1(t.library);
+    const char *l2 = tpsubm_language2(t.library);
+    t.lang1 = l1 != nullptr ? l1 : "";
+    if (tpsubm_is_bilingual(t.library) && l2 != nullptr) t.lang2 = l2;
+    t.lines1 = tpsubm_language1_lines(t.library);
+    t.lines2 = tpsubm_language2_lines(t.library);
+    t.confidence = tpsubm_confidence(t.library);
+    const char *name = tpsubm_display_name(t.library);
+    t.name = name != nullptr ? name : "";
+    tpsubm_collection_add(t.library);
+  }
+  detector_.forget();
+  return tracks;
+}
+
+// Gives the external tracks from position `first` on their names and
+// languages. mpv cannot retitle a track in place: they are removed, then
+// added back in the same order, so they get the same ids again.
+void Plugin::relabel(std::vector<Track> &tracks, size_t first) {
+  std::map<std::string, int> files;
+  std::vector<Track *> external;
+  for (size_t i = first; i < tracks.size(); i++) {
+    if (!tracks[i].mpv.external) continue;
+    external.push_back(&tracks[i]);
+    files[tracks[i].mpv.file]++;
+  }
+  if (external.empty()) return;
+  for (const auto &[file, count] : files) {
+    if (count > 1) {
+      log(file + ": holds several subtitle streams; external tracks keep mpv's names");
+      return;
+    }
+  }
+  bool changes = false;
+  for (Track *t : external) {
+    if (t->library >= 0 && !t->lang1.empty()) changes = true;
+  }
+  if (!changes) return;
+  for (Track *t : external) {
+    std::string id = std::to_string(t->mpv.id);
+    const char *args[] = {"sub-remove", id.c_str(), nullptr};
+    mpv_command(h_, args);
+  }
+  for (Track *t : external) {
+    bool named = t->library >= 0 && !t->lang1.empty();
+    std::string title = named ? t->name : t->mpv.title;
+    std::string lang = named ? mpv_language(t->lang1) : t->mpv.lang;
+    const char *args[] = {"sub-add",     t->mpv.file.c_str(), "auto",
+                          title.c_str(), lang.c_str(),        nullptr};
+    if (mpv_command(h_, args) < 0) log(t->mpv.file + ": mpv could not add it back");
+  }
+  // mpv gives a new track the next free id; find each file's id again.
+  std::vector<MpvTrack> now = subtitle_tracks(h_);
+  for (Track *t : external) {
+    for (const MpvTrack &m : now) {
+      if (m.external && m.file == t->mpv.file) {
+        t->mpv.id = m.id;
+        t->mpv.title = m.title;
+        t->mpv.lang = m.lang;
+      }
+    }
+  }
+}
+
+void Plugin::select(const std::vector<Track> &tracks) {
+  Request request;
+  request.slang = list_property(h_, "options/slang");
+  request.secondary_slang = split_list(script_opt(h_, "secondary-slang"));
+  std::string sid = string_property(h_, "options/sid");
+  std::string secondary_sid = string_property(h_, "options/secondary-sid");
+  request.user_gave_primary = sid != "auto";
+  if (request.user_gave_primary) {
+    char *end = nullptr;
+    long long value = std::strtoll(sid.c_str(), &end, 10);
+    request.user_primary = end != sid.c_str() && *end == '\0' ? value : -1;
+  }
+  request.user_gave_secondary = secondary_sid != "no" && !secondary_sid.empty();
+
+  std::vector<Candidate> candidates;
+  for (const Track &t : tracks) {
+    Candidate c;
+    c.id = t.mpv.id;
+    c.text = t.text;
+    if (t.text) {
+      c.lang1 = t.lang1;
+      c.lang2 = t.lang2;
+      c.lines = t.lines;
+    } else {
+      c.lang1 = t.mpv.lang;  // a bitmap track is known by its tag
+    }
+    candidates.push_back(std::move(c));
+  }
+  Choice choice = choose(candidates, request);
+  if (!request.user_gave_primary && choice.primary >= 0) {
+    mpv_set_property_string(h_, "file-local-options/sid", std::to_string(choice.primary).c_str());
+  }
+  if (!request.user_gave_secondary && choice.secondary >= 0) {
+    mpv_set_property_string(h_, "file-local-options/secondary-sid",
+                            std::to_string(choice.secondary).c_str());
+  }
+}
+
+void Plugin::on_preloaded() {
+  forget_file();
+  file_ended_ = false;
+  if (!shutdown_) cancel_ = false;
+  path_ = string_property(h_, "path");
+  std::vector<MpvTrack> subs = subtitle_tracks(h_);
+  loaded_ = true;
+  if (subs.empty()) return;
+  if (subs.size() > TPSUBM_MAX_HANDLES) {
+    log("only the first " + std::to_string(TPSUBM_MAX_HANDLES) + " of " +
+        std::to_string(subs.size()) + " subtitle tracks are analysed");
+    subs.resize(TPSUBM_MAX_HANDLES);
+  }
+  tracks_ = analyse(path_, std::move(subs));
+  for (const Track &t : tracks_) {
+    if (t.library < 0) {
+      log((t.mpv.external ? t.mpv.file : path_ + " #" + std::to_string(t.mpv.ff_index)) +
+          ": skipped, " + t.error);
+    }
+  }
+  if (cancel_) return;
+  relabel(tracks_, 0);
+  select(tracks_);
+}
+
+// A subtitle added during playback (sub-add, drag and drop): analysed and
+// named like the others.
+void Plugin::on_tracks_changed() {
+  if (!loaded_ || cancel_) return;
+  std::vector<MpvTrack> now = subtitle_tracks(h_);
+  std::set<int64_t> known;
+  for (const Track &t : tracks_) known.insert(t.mpv.id);
+  std::vector<MpvTrack> added;
+  for (const MpvTrack &m : now) {
+    if (m.external && known.count(m.id) == 0) added.push_back(m);
+  }
+  // Tracks removed by the user are dropped from the list.
+  tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(),
+                               [&](const Track &t) {
+                                 for (const MpvTrack &m : now) {
+                                   if (m.id == t.mpv.id) return false;
+                                 }
+                                 if (t.library >= 0) tpsubm_destroy(t.library);
+                                 return true;
+                               }),
+                tracks_.end());
+  if (added.empty()) return;
+  if (tracks_.size() + added.size() > TPSUBM_MAX_HANDLES) return;
+  std::string sid = string_property(h_, "sid");
+  std::string secondary_sid = string_property(h_, "secondary-sid");
+  file_ended_ = false;
+  std::vector<Track> fresh = analyse(path_, added);
+  if (cancel_) {
+    // The file was closed (or mpv is quitting) while the new track was read.
+    if (!shutdown_) {
+      forget_file();
+      cancel_ = false;
+    }
+    return;
+  }
+  // Every external track from the first new one on is added back, so that
+  // the ids stay as they are.
+  size_t first = tracks_.size();
+  int64_t lowest = added.front().id;
+  std::vector<Track> later;
+  for (auto it = tracks_.begin(); it != tracks_.end();) {
+    if (it->mpv.external && it->mpv.id > lowest) {
+      later.push_back(std::move(*it));
+      it = tracks_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  first = tracks_.size();
+  for (Track &t : fresh) tracks_.push_back(std::move(t));
+  for (Track &t : later) tracks_.push_back(std::move(t));
+  std::sort(tracks_.begin() + static_cast<std::ptrdiff_t>(first), tracks_.end(),
+            [](const Track &a, const Track &b) { return a.mpv.id < b.mpv.id; });
+  for (const Track &t : tracks_) {
+    if (t.library < 0 && !t.error.empty() && t.mpv.id >= lowest) {
+      log(t.mpv.file + ": skipped, " + t.error);
+    }
+  }
+  relabel(tracks_, first);
+  // Removing and adding back loses the selection of those tracks.
+  if (string_property(h_, "sid") != sid) mpv_set_property_string(h_, "sid", sid.c_str());
+  if (string_property(h_, "secondary-sid") != secondary_sid) {
+    mpv_set_property_string(h_, "secondary-sid", secondary_sid.c_str());
+  }
+}
+
+std::string percent(double ratio) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.0f%%", ratio * 100);
+  return text;
+}
+
+void Plugin::show_list() {
+  std::string text;
+  if (tracks_.empty()) text = "tpsubm: no subtitle tracks";
+  for (const Track &t : tracks_) {
+    std::string line = std::to_string(t.mpv.id) + "  ";
+    if (t.library < 0) {
+      line += (t.mpv.title.empty() ? t.mpv.file : t.mpv.title) + "  (not read: " + t.error + ")";
+    } else if (!t.text) {
+      line += (t.name.empty() ? t.mpv.codec : t.name) + "  bitmap" +
+              (t.mpv.lang.empty() ? "" : ", " + t.mpv.lang);
+    } else {
+      line += (t.name.empty() ? "no language" : t.name);
+      if (!t.lang1.empty()) line += "  " + t.lang1 + " " + std::to_string(t.lines1);
+      std::string second = t.lang2;
+      if (second.empty()) {
+        const char *l2 = tpsubm_language2(t.library);
+        second = l2 != nullptr ? l2 : "";
+      }
+      if (!second.empty()) line += ", " + second + " " + std::to_string(t.lines2);
+      line += t.lang2.empty() ? "" : "  bilingual";
+      if (!t.lang1.empty()) line += "  confidence " + percent(t.confidence);
+    }
+    if (!text.empty()) text += "\n";
+    text += line;
+  }
+  const char *args[] = {"show-text", text.c_str(), "8000", nullptr};
+  mpv_command(h_, args);
+}
+
+void Plugin::on_message(const std::vector<std::string> &args) {
+  if (args.empty()) return;
+  const std::string &what = args[0];
+  if (what == "key-binding" && args.size() >= 3 && args[1] == "list") {
+    char state = args[2].empty() ? 'p' : args[2][0];
+    if (state == 'd' || state == 'p') show_list();
+  } else if (what == "tpsubm-print-json") {
+    const char *command[] = {"print-text", tpsubm_result_json(), nullptr};
+    mpv_command(h_, command);
+  }
+}
+
+void Plugin::handle(mpv_event *event) {
+  switch (event->event_id) {
+    case MPV_EVENT_SHUTDOWN:
+      shutdown_ = true;
+      cancel_ = true;
+      break;
+    case MPV_EVENT_HOOK: {
+      // The event is only valid until the next mpv_wait_event, which the
+      // analysis calls.
+      uint64_t id = static_cast<mpv_event_hook *>(event->data)->id;
+      if (event->reply_userdata == kPreloadedHook) on_preloaded();
+      mpv_hook_continue(h_, id);
+      break;
+    }
+    case MPV_EVENT_PROPERTY_CHANGE:
+      if (event->reply_userdata == kTrackCount) tracks_changed_ = true;
+      break;
+    case MPV_EVENT_END_FILE:
+      forget_file();
+      break;
+    case MPV_EVENT_CLIENT_MESSAGE: {
+      auto *message = static_cast<mpv_event_client_message *>(event->data);
+      messages_.emplace_back(message->args, message->args + message->num_args);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// Called while workers run: answers mpv for a moment without touching the
+// library or the tracks the workers fill.
+void Plugin::pump() {
+  mpv_event *event = mpv_wait_event(h_, 0.01);
+  switch (event->event_id) {
+    case MPV_EVENT_SHUTDOWN:
+      shutdown_ = true;
+      cancel_ = true;
+      break;
+    case MPV_EVENT_END_FILE:
+      file_ended_ = true;
+      cancel_ = true;
+      break;
+    case MPV_EVENT_HOOK:
+      hooks_.push_back({event->reply_userdata, static_cast<mpv_event_hook *>(event->data)->id});
+      cancel_ = true;
+      break;
+    case MPV_EVENT_PROPERTY_CHANGE:
+      if (event->reply_userdata == kTrackCount) tracks_changed_ = true;
+      break;
+    case MPV_EVENT_CLIENT_MESSAGE: {
+      auto *message = static_cast<mpv_event_client_message *>(event->data);
+      messages_.emplace_back(message->args, message->args + message->num_args);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+int Plugin::run() {
+  translator_.set_language(host::language_from_environment());
+  tpsubm_set_detector(Detector::detect, &detector_);
+  tpsubm_set_translator(host::Translator::translate, &translator_);
+
+  mpv_hook_add(h_, kPreloadedHook, "on_preloaded", 50);
+  mpv_observe_property(h_, kTrackCount, "track-list/count", MPV_FORMAT_INT64);
+  // Bound only where the user has not bound the key to something else.
+  std::string name = mpv_client_name(h_);
+  std::string section = "input_" + name;
+  std::string binding = std::string(kDefaultKey) + " script-binding " + name + "/list\n";
+  const char *define[] = {"define-section", section.c_str(), binding.c_str(), "default", nullptr};
+  const char *enable[] = {"enable-section", section.c_str(), nullptr};
+  // Asynchronous: mpv waits for the plugin's first mpv_wait_event before it
+  // serves commands.
+  mpv_command_async(h_, 0, define);
+  mpv_command_async(h_, 0, enable);
+
+  while (!shutdown_) {
+    handle(mpv_wait_event(h_, hooks_.empty() ? -1 : 0));
+    while (!hooks_.empty()) {
+      Hook hook = hooks_.front();
+      hooks_.pop_front();
+      if (hook.userdata == kPreloadedHook && !shutdown_) on_preloaded();
+      mpv_hook_continue(h_, hook.id);
+    }
+    while (!shutdown_ && !messages_.empty()) {
+      std::vector<std::string> args = std::move(messages_.front());
+      messages_.pop_front();
+      on_message(args);
+    }
+    if (!shutdown_ && tracks_changed_) {
+      tracks_changed_ = false;
+      on_tracks_changed();
+    }
+  }
+  cancel_ = true;
+  tpsubm_clear();
+  tpsubm_set_translator(nullptr, nullptr);
+  tpsubm_set_detector(nullptr, nullptr);
+  return 0;
+}
+
+}  // namespace
+}  // namespace tpsubm_mpv
+
+extern "C" __attribute__((visibility("default"))) int mpv_open_cplugin(mpv_handle *handle) {
+  tpsubm_mpv::Plugin plugin(handle);
+  return plugin.run();
+}
