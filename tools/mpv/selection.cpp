@@ -189,7 +189,14 @@ Choice choose(const std::vector<Candidate> &tracks, const Request &request) {
   if (primary == nullptr) return choice;
   std::string p1 = normalize_language(primary->lang1);
   std::string p2 = normalize_language(primary->lang2);
-  choice.secondary = best(tracks, request.secondary_slang, [&](const Candidate &c) {
+  // An entry naming a language the primary already shows asks for nothing
+  // more: a bilingual track is not chosen for its second language then.
+  std::vector<std::string> wants;
+  for (const std::string &entry : request.secondary_slang) {
+    std::string want = normalize_language(entry);
+    if (want != p1 && want != p2) wants.push_back(want);
+  }
+  choice.secondary = best(tracks, wants, [&](const Candidate &c) {
     if (c.id == primary->id || !c.text) return false;
     std::string first = normalize_language(c.lang1);
     return !same_language(first, p1) && !same_language(first, p2);
