@@ -70,6 +70,12 @@ class Loader {
   int32_t next_index_ = 1;
 };
 
+// The encoding name to record with tpsubm_set_encoding: the spelling of the
+// library's own list where the list has the encoding (compared without
+// regard to case, with a few aliases such as ISO-8859-1 -> Windows-1252),
+// else the detector's name unchanged.
+std::string library_encoding_name(const std::string &detected);
+
 // Reads each track's display name and adds it to the collection, in order.
 // A track the collection refuses (a duplicate) stays out, with a warning
 // "FILE: not in the collection: CAUSE".

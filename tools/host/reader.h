@@ -94,13 +94,6 @@ ReadResult read_streams(const std::string &path, const std::vector<int> &indexes
 // context.
 ReadResult read_bytes(std::string_view bytes, const Limits &limits = {});
 
-// The encoding name to record with tpsubm_set_encoding: the spelling of the
-// library's own list where the list has the encoding (compared without
-// regard to case, with a few aliases such as ISO-8859-1 -> Windows-1252),
-// else the detector's name unchanged. Makes tpsubm_* calls that only read
-// constant tables.
-std::string library_encoding_name(const std::string &detected);
-
 // "libavformat 59.27.100, libavcodec 59.37.100, libavutil 57.28.100", as loaded.
 std::string ffmpeg_versions();
 
