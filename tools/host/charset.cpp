@@ -191,7 +191,8 @@ Decoded decode_text(std::string_view raw) {
   const Bom *bom = find_bom(raw);
   size_t offset = bom != nullptr ? bom->bytes.size() : 0;
   std::string_view body = raw.substr(offset);
-  if (bom == nullptr || std::strcmp(bom->encoding, "UTF-8") == 0) {
+  const char *utf16 = bom == nullptr ? utf16_pattern(raw) : nullptr;
+  if (utf16 == nullptr && (bom == nullptr || std::strcmp(bom->encoding, "UTF-8") == 0)) {
     Utf8Scan scan = scan_utf8(body);
     if (bom != nullptr || scan.bad == 0 || (scan.multibyte > 0 && scan.bad <= scan.multibyte)) {
       out.encoding = bom == nullptr && scan.multibyte == 0 && scan.bad == 0 ? "ASCII" : "UTF-8";
@@ -202,7 +203,7 @@ Decoded decode_text(std::string_view raw) {
   }
   if (bom != nullptr) {
     out.encoding = bom->encoding;
-  } else if (const char *utf16 = utf16_pattern(raw)) {
+  } else if (utf16 != nullptr) {
     out.encoding = utf16;
   } else {
     out.encoding = detect_charset(raw);

@@ -94,7 +94,7 @@ std::string av_error_text(int code) {
 
 std::string megabytes(int64_t bytes) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
   return text;
 }
 

@@ -29,7 +29,7 @@ constexpr size_t kHeadBytes = 65536;
 
 std::string megabytes(int64_t bytes) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
   return text;
 }
 
