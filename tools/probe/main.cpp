@@ -29,8 +29,8 @@ constexpr const char *kProgram = "tpsubm-probe";
 // were built; on failure those already created are destroyed again.
 class FileLoader {
  public:
-  FileLoader(const Options &options, const std::string &parent)
-      : options_(options), parent_(parent) {}
+  FileLoader(const Options &options, const std::string &parent, host::Detector &detector)
+      : options_(options), parent_(parent), detector_(detector) {}
 
   bool load(const std::string &path, std::vector<Track> &tracks, std::string &error) {
     std::string raw;
@@ -107,6 +107,11 @@ class FileLoader {
     if (!encoding.empty()) tpsubm_set_encoding(track.id, encoding.c_str());
     if (options_.server_file) tpsubm_set_tovrin_server_file(track.id, 1);
     if (stream.text) {
+      // The detector learns the track's Chinese script from all its lines.
+      std::vector<std::string> lines;
+      for (const Cue &cue : stream.cues)
+        lines.insert(lines.end(), cue.lines.begin(), cue.lines.end());
+      detector_.prepare(lines);
       // A track whose lines all go unanswered ("♪ ♪") simply has no language.
       int32_t status = tpsubm_detect_languages(track.id);
       if (status != TPSUBM_OK && status != TPSUBM_NO_LANGUAGES) {
@@ -118,6 +123,7 @@ class FileLoader {
 
   const Options &options_;
   const std::string &parent_;
+  host::Detector &detector_;
   int32_t next_index_ = 1;
 };
 
@@ -196,12 +202,15 @@ int run(int argc, char **argv) {
     return usage_error("--lang: ICU has no names in '" + language + "'");
   }
   host::quiet_ffmpeg();
-  tpsubm_set_detector(host::detect_language, nullptr);
+  // The probe is a program of its own: it may set the allocator for CLD2.
+  host::tune_allocator_for_detection();
+  host::Detector detector;
+  tpsubm_set_detector(host::Detector::detect, &detector);
   tpsubm_set_translator(host::Translator::translate, &translator);
 
   std::vector<Track> tracks;
   bool failed = false;
-  FileLoader loader(options, parent);
+  FileLoader loader(options, parent, detector);
   for (const std::string &file : options.files) {
     if (!loader.load(file, tracks, error)) {
       std::fprintf(stderr, "%s: %s: %s\n", kProgram, file.c_str(), error.c_str());
@@ -210,8 +219,7 @@ int run(int argc, char **argv) {
   }
 
   for (Track &t : tracks) {
-    const char *name = tpsubm_display_name(t.id);
-    t.name = name != nullptr ? name : "";
+    t.name = host::display_name(t.id, translator);
     if (tpsubm_collection_add(t.id) == TPSUBM_OK) {
       t.in_collection = true;
     } else {
