@@ -116,9 +116,9 @@ def case_tracks(args):
         "lighthouse.en.srt": ("14", "utf-8", [("en", 17)], "no", '"English"'),
         "lighthouse.es.sub": ("14", "Windows-1252", [("es", 17)], "no", '"Spanish"'),
         "lighthouse.fr.ass": ("14", "utf-8", [("fr", 17)], "no", '"French"'),
-        "lighthouse.zh-en.ass": ("16", "utf-8", [("zh", 16), ("en", 14)], "yes",
-                                 '"Chinese & English"'),
-        "lighthouse.zh.srt": ("14", "GB18030", [("zh", 17)], "no", '"Chinese"'),
+        "lighthouse.zh-en.ass": ("16", "utf-8", [("chs", 16), ("en", 14)], "yes",
+                                 '"Chinese (Simplified) & English"'),
+        "lighthouse.zh.srt": ("14", "GB18030", [("chs", 17)], "no", '"Chinese (Simplified)"'),
     }
     check(sorted(rows) == sorted(expected), f"tracks {sorted(rows)}")
     for name, (cues, encoding, languages, bilingual, display) in expected.items():
@@ -435,9 +435,10 @@ def case_names(args):
     """Display names in the user's language and with the library's flags."""
     files = ["lighthouse.en.srt", "lighthouse.zh-en.ass", "lighthouse.zh.srt"]
     want = {
-        "fr": ['"anglais"', '"chinois & anglais"', '"chinois"'],
-        "de": ['"Englisch"', '"Chinesisch & Englisch"', '"Chinesisch"'],
-        "zh": ['"英语"', '"中文 & 英语"', '"中文"'],
+        "fr": ['"anglais"', '"chinois (simplifié) & anglais"', '"chinois (simplifié)"'],
+        "de": ['"Englisch"', '"Chinesisch (Vereinfacht) & Englisch"',
+               '"Chinesisch (Vereinfacht)"'],
+        "zh": ['"英语"', '"中文（简体） & 英语"', '"中文（简体）"'],
     }
     for lang, names in want.items():
         rows = parse_table(run(args, "--lang", lang, *files).stdout)
@@ -446,7 +447,8 @@ def case_names(args):
     rows = parse_table(run(args, "--lang", "en", "--brackets", "--server-file", "--suffix",
                            "srt", *files).stdout)
     got = [rows[name]["NAME"] for name in files]
-    names = ['"{ [ English.srt ] }"', '"{ [ Chinese & English.srt ] }"', '"{ [ Chinese.srt ] }"']
+    names = ['"{ [ English.srt ] }"', '"{ [ Chinese (Simplified) & English.srt ] }"',
+             '"{ [ Chinese (Simplified).srt ] }"']
     check(got == names, f"flags: {got}, expected {names}")
     # Without --lang the names follow the environment (C here: English).
     rows = parse_table(run(args, "lighthouse.en.srt").stdout)

@@ -81,6 +81,8 @@ int run(int argc, char **argv) {
     return usage_error("--lang: ICU has no names in '" + language + "'");
   }
   collect_ffmpeg_log();
+  // The probe is a program of its own: it may set the allocator for CLD2.
+  host::tune_allocator_for_detection();
   tpsubm_set_translator(host::Translator::translate, &translator);
 
   std::vector<Track> tracks;
@@ -96,7 +98,7 @@ int run(int argc, char **argv) {
     if (!load_file(file, loader, tracks)) failed = true;
   }
   std::vector<std::string> refusals;
-  host::add_to_collection(tracks, refusals);
+  host::add_to_collection(tracks, translator, refusals);
   for (const std::string &refusal : refusals)
     std::fprintf(stderr, "%s: %s\n", kProgram, refusal.c_str());
   for (const Delay &delay : options.delays) {
