@@ -1,6 +1,5 @@
-// Language detection with CLD2 and translation of language names with ICU's
-// locale display names, which come with ICU's data and need no system
-// locales.
+// Language detection with CLD2: which lines vote, under which code, and the
+// detector callback the library calls with them.
 #include "host/language.h"
 
 // compact_lang_det.h uses FILE without including <cstdio>.
@@ -8,32 +7,118 @@
 
 #include <cld2/public/compact_lang_det.h>
 #include <cld2/public/encodings.h>
-#include <unicode/locdspnm.h>
-#include <unicode/locid.h>
-#include <unicode/uloc.h>
-#include <unicode/uversion.h>
+#include <unicode/uchar.h>
+#include <unicode/uscript.h>
+#include <unicode/utf8.h>
 
+#include <algorithm>
+#include <array>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <map>
-#include <string_view>
 
 namespace host {
 namespace {
 
-struct CodeFix {
-  std::string_view cld2;
-  const char *iso;
+// CLD2's code of each language as this layer answers it: the base code only
+// ("zh-Hant" counts as "zh": the script belongs to the whole track), the
+// current codes for Hebrew and Javanese where CLD2 keeps the withdrawn ones,
+// and nothing for CLD2's placeholders ("un", "xx-...").
+class CodeTable {
+ public:
+  CodeTable() {
+    for (int i = 0; i < CLD2::NUM_LANGUAGES; i++) {
+      const char *code = CLD2::LanguageCode(static_cast<CLD2::Language>(i));
+      if (code == nullptr) continue;
+      std::string_view base(code);
+      base = base.substr(0, base.find('-'));
+      if (base == "iw") base = "he";
+      if (base == "jw") base = "jv";
+      if (base.empty() || base == "un" || base == "xx") continue;
+      codes_[i] = std::string(base);
+    }
+  }
+  const char *code(CLD2::Language language) const {
+    if (language < 0 || language >= CLD2::NUM_LANGUAGES) return nullptr;
+    const std::string &code = codes_[language];
+    return code.empty() ? nullptr : code.c_str();
+  }
+
+ private:
+  std::array<std::string, CLD2::NUM_LANGUAGES> codes_;
 };
-// CLD2 still answers the withdrawn codes for Hebrew and Javanese.
-constexpr CodeFix CODE_FIXES[] = {{"iw", "he"}, {"jw", "jv"}};
+
+const CodeTable &code_table() {
+  static const CodeTable table;  // built once, then only read
+  return table;
+}
+
+// Whether a line is written in words rather than in numbers and codes.
+// CLD2 calls its answer reliable for telemetry as readily as for dialogue
+// ("12.3m 45km/h ISO100 F2.8" is reliable Galician to it), so a line votes
+// only when at least three quarters of its letters and digits are letters
+// of words. Letters of a cased script (Latin, Cyrillic, Greek...) do not
+// count when their token holds a digit ("45km/h", "ISO100"), an underscore
+// ("focal_len") or a lower-case letter followed by a capital ("DiffTime"):
+// those are units, codes and field names. Scripts written without spaces
+// (Han, kana, Thai...) have no such tokens, so their letters always count.
+bool mostly_words(std::string_view text) {
+  int32_t letters = 0;
+  int32_t digits = 0;
+  int32_t word_letters = 0;
+  int32_t length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+  const auto *bytes = reinterpret_cast<const uint8_t *>(text.data());
+  int32_t i = 0;
+  while (i < length) {
+    // One token: the code points up to the next white space.
+    int32_t cased_letters = 0;
+    int32_t other_letters = 0;
+    bool code_like = false;
+    bool previous_lower = false;
+    while (i < length) {
+      UChar32 c;
+      U8_NEXT(bytes, i, length, c);
+      if (c < 0) c = 0xFFFD;
+      if (u_isUWhiteSpace(c)) break;
+      if (u_isdigit(c)) {
+        digits++;
+        code_like = true;
+      } else if (c == '_') {
+        code_like = true;
+      } else if (u_isalpha(c)) {
+        letters++;
+        if (u_hasBinaryProperty(c, UCHAR_CASED)) {
+          cased_letters++;
+          if (previous_lower && u_isupper(c)) code_like = true;
+        } else {
+          other_letters++;
+        }
+      }
+      previous_lower = u_islower(c);
+    }
+    word_letters += other_letters + (code_like ? 0 : cased_letters);
+  }
+  int64_t counted = int64_t{letters} + digits;
+  return counted > 0 && int64_t{word_letters} * 4 >= counted * 3;
+}
+
+bool has_kana(std::string_view text) {
+  int32_t length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+  const auto *bytes = reinterpret_cast<const uint8_t *>(text.data());
+  for (int32_t i = 0; i < length;) {
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0) continue;
+    UErrorCode status = U_ZERO_ERROR;
+    UScriptCode script = uscript_getScript(c, &status);
+    if (script == USCRIPT_HIRAGANA || script == USCRIPT_KATAKANA) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
-const char *detect_language(void *, const char *text) {
-  size_t length = std::strlen(text);
-  if (length == 0) return nullptr;
+const char *detect_line(std::string_view text) {
+  if (text.empty() || text.size() > INT_MAX) return nullptr;
   CLD2::CLDHints hints = {nullptr, nullptr, CLD2::UNKNOWN_ENCODING, CLD2::UNKNOWN_LANGUAGE};
   CLD2::Language language3[3];
   int percent3[3];
@@ -42,114 +127,112 @@ const char *detect_language(void *, const char *text) {
   bool reliable = false;
   int valid_prefix = 0;
   CLD2::Language found = CLD2::ExtDetectLanguageSummaryCheckUTF8(
-      text, static_cast<int>(std::min<size_t>(length, INT_MAX)), true, &hints,
-      CLD2::kCLDFlagBestEffort, language3, percent3, score3, nullptr, &text_bytes, &reliable,
-      &valid_prefix);
-  if (found == CLD2::UNKNOWN_LANGUAGE || found == CLD2::TG_UNKNOWN_LANGUAGE) return nullptr;
-  const char *code = CLD2::LanguageCode(found);
-  if (code == nullptr || std::strcmp(code, "un") == 0) return nullptr;
-  // One code per language: "zh-Hant" counts as "zh". CLD2 splits short
-  // Chinese lines between its two scripts, and two codes would split the
-  // vote of a Chinese track and hide the second language of a bilingual one.
-  std::string_view base(code);
-  base = base.substr(0, base.find('-'));
-  for (const CodeFix &fix : CODE_FIXES) {
-    if (base == fix.cld2) return fix.iso;
+      text.data(), static_cast<int>(text.size()), true, &hints, CLD2::kCLDFlagBestEffort, language3,
+      percent3, score3, nullptr, &text_bytes, &reliable, &valid_prefix);
+  if (!reliable) return nullptr;
+  const char *code = code_table().code(found);
+  if (code == nullptr || !mostly_words(text)) return nullptr;
+  return code;
+}
+
+std::vector<std::string> clean_for_detection(std::string_view line) {
+  // The library's cleaning: each "{" with a "}" after it drops everything
+  // up to that "}" and leaves one space; "\N" ends a part. Nothing else
+  // changes.
+  if (line.find('{') == std::string_view::npos && line.find("\\N") == std::string_view::npos) {
+    return {std::string(line)};
   }
-  if (base == "zh") return "zh";
-  // LanguageCode answers constant texts; a cut one needs its own copy.
-  static std::map<std::string, std::string, std::less<>> cut;
-  if (base.size() == std::strlen(code)) return code;
-  auto it = cut.try_emplace(std::string(base), base).first;
-  return it->second.c_str();
+  std::vector<std::string> parts(1);
+  for (size_t i = 0; i < line.size(); i++) {
+    char c = line[i];
+    if (c == '{') {
+      size_t close = line.find('}', i + 1);
+      if (close != std::string_view::npos) {
+        parts.back() += ' ';
+        i = close;
+        continue;
+      }
+    } else if (c == '\\' && i + 1 < line.size() && line[i + 1] == 'N') {
+      parts.emplace_back();
+      i++;
+      continue;
+    } else if (c == '\n') {
+      parts.emplace_back();
+      continue;
+    }
+    parts.back() += c;
+  }
+  // The library keeps at most this many parts of one line.
+  constexpr size_t kMaxParts = 64;
+  if (parts.size() > kMaxParts) parts.resize(kMaxParts);
+  return parts;
+}
+
+void TrackAnswers::add_line(std::string_view line) {
+  for (std::string &part : clean_for_detection(line)) {
+    if (answers_.find(std::string_view(part)) == answers_.end()) {
+      const char *answer = detect_line(part);
+      answers_.emplace(std::move(part), answer);
+    }
+  }
+  han_text_.emplace_back(line);
+}
+
+void TrackAnswers::finish() {
+  script_ = chinese_script(han_text_);
+  han_text_.clear();
+  han_text_.shrink_to_fit();
+}
+
+const char *TrackAnswers::find(std::string_view text, bool &found) const {
+  auto it = answers_.find(text);
+  found = it != answers_.end();
+  return found ? it->second : nullptr;
+}
+
+void Detector::prepare(const std::vector<std::string> &lines) {
+  answers_.reset();
+  script_ = chinese_script(lines);
+  hits_ = misses_ = 0;
+}
+
+void Detector::use(std::shared_ptr<const TrackAnswers> answers) {
+  answers_ = std::move(answers);
+  script_ = answers_ ? answers_->script() : ChineseScript::none;
+  hits_ = misses_ = 0;
+}
+
+const char *Detector::detect(void *ctx, const char *text) {
+  if (ctx == nullptr || text == nullptr) return nullptr;
+  return static_cast<const Detector *>(ctx)->answer(text);
+}
+
+const char *Detector::answer(std::string_view text) const {
+  const char *code = nullptr;
+  bool found = false;
+  if (answers_) code = answers_->find(text, found);
+  if (found) {
+    hits_++;
+  } else {
+    misses_++;
+    code = detect_line(text);
+  }
+  if (code == nullptr || script_ == ChineseScript::none) return code;
+  // In a Chinese track, a line of Han characters without kana is Chinese
+  // even when CLD2 takes a short one for Japanese ("我不知道。").
+  bool chinese = std::strcmp(code, "zh") == 0 || (std::strcmp(code, "ja") == 0 && !has_kana(text));
+  if (!chinese) return code;
+  return script_ == ChineseScript::traditional ? "cht" : "chs";
+}
+
+std::string_view language_tag(std::string_view code) {
+  if (code == "chs") return "zh-Hans";
+  if (code == "cht") return "zh-Hant";
+  return code;
 }
 
 std::string cld2_version() {
   return CLD2::DetectLanguageVersion();
-}
-
-std::string icu_version() {
-  UVersionInfo version;
-  u_getVersion(version);
-  char text[U_MAX_VERSION_STRING_LENGTH];
-  u_versionToString(version, text);
-  return text;
-}
-
-std::string locale_name(const std::string &setting) {
-  std::string locale = setting.substr(0, setting.find_first_of(".@"));
-  if (locale == "C" || locale == "POSIX") return "en";
-  return locale;
-}
-
-std::string language_from_environment() {
-  for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char *value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return locale_name(value);
-  }
-  return "en";
-}
-
-struct Translator::Names {
-  std::unique_ptr<icu::LocaleDisplayNames> target;
-  std::map<std::string, std::string, std::less<>> ids;  // English name -> locale id
-};
-
-Translator::Translator() : names_(std::make_unique<Names>()) {
-  // The library's table names languages as ICU's English display names do;
-  // this map turns a name back into the locale id ICU can name in another
-  // language. Two-letter codes come first in ICU's list and are kept.
-  std::unique_ptr<icu::LocaleDisplayNames> english(
-      icu::LocaleDisplayNames::createInstance(icu::Locale::getEnglish()));
-  if (!english) return;
-  icu::UnicodeString name;
-  auto remember = [&](const char *id) {
-    english->localeDisplayName(id, name);
-    std::string utf8;
-    name.toUTF8String(utf8);
-    names_->ids.try_emplace(utf8, id);
-  };
-  for (const char *const *code = uloc_getISOLanguages(); *code != nullptr; code++) {
-    remember(*code);
-  }
-  // The library's two names for Chinese in one script.
-  remember("zh_Hans");
-  remember("zh_Hant");
-}
-
-Translator::~Translator() = default;
-
-bool Translator::set_language(const std::string &locale_name) {
-  icu::Locale locale = icu::Locale::createCanonical(locale_name.c_str());
-  if (locale.isBogus() || *locale.getLanguage() == '\0') return false;
-  bool available = false;
-  int32_t count = 0;
-  const icu::Locale *all = icu::Locale::getAvailableLocales(count);
-  for (int32_t i = 0; i < count && !available; i++) {
-    available = std::strcmp(all[i].getLanguage(), locale.getLanguage()) == 0;
-  }
-  if (!available) return false;
-  names_->target.reset(icu::LocaleDisplayNames::createInstance(locale));
-  return names_->target != nullptr;
-}
-
-const char *Translator::translate(void *ctx, const char *english_name) {
-  return static_cast<Translator *>(ctx)->lookup(english_name);
-}
-
-const char *Translator::lookup(const char *english_name) {
-  if (!names_->target || english_name == nullptr) return nullptr;
-  auto it = names_->ids.find(std::string_view(english_name));
-  if (it == names_->ids.end()) return nullptr;
-  icu::UnicodeString name;
-  names_->target->localeDisplayName(it->second.c_str(), name);
-  std::string &answer = answers_[next_];
-  next_ = 1 - next_;
-  answer.clear();
-  name.toUTF8String(answer);
-  // Without data for the name ICU answers the id itself.
-  if (answer.empty() || answer == it->second) return nullptr;
-  return answer.c_str();
 }
 
 }  // namespace host
