@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -22,9 +23,9 @@
 #include <vector>
 
 #include "host/language.h"
-#include "mpv/detection.h"
+#include "host/loader.h"
+#include "host/reader.h"
 #include "mpv/parallel.h"
-#include "mpv/reading.h"
 #include "mpv/selection.h"
 #include "tpsubm.h"
 
@@ -34,9 +35,10 @@ namespace {
 constexpr uint64_t kPreloadedHook = 1;
 constexpr uint64_t kTrackCount = 2;
 constexpr const char *kDefaultKey = "Alt+l";
-// Reading all tracks of one file may take this long; what is left unread then
-// is analysed from what was read.
-constexpr auto kBudget = std::chrono::milliseconds(3000);
+// Reading the tracks of one file may take this long by default
+// (--script-opts=tpsubm-budget-ms=N); what is left unread then is analysed
+// from what was read.
+constexpr int64_t kBudgetMs = 2000;
 
 // ---------------------------------------------------------------------------
 // mpv nodes
@@ -143,6 +145,7 @@ struct Track {
   bool text = false;
   int64_t lines = 0;
   std::string lang1, lang2;  // detected codes; lang2 only for a bilingual track
+  std::string second;        // the second language found, bilingual or not
   int32_t lines1 = 0, lines2 = 0;
   double confidence = 0;
   std::string name;  // the library's display name
@@ -186,7 +189,7 @@ class Plugin {
   };
   std::deque<Hook> hooks_;
   host::Translator translator_;
-  Detector detector_;
+  int64_t budget_ms_ = kBudgetMs;
   std::string path_;     // the media file, while one is open
   bool loaded_ = false;  // the hook ran for the current file
   std::vector<Track> tracks_;
@@ -205,107 +208,107 @@ void Plugin::forget_file() {
   loaded_ = false;
 }
 
+// What one reading job brings back: a file read, and the detector's answers
+// for each of its streams, computed on the same worker thread.
+struct Job {
+  std::string file;  // an external file, or the media file for the embedded streams
+  bool embedded = false;
+  std::vector<int> indexes;  // embedded: the ff-index of each stream to read
+  host::ReadResult read;
+  std::vector<std::shared_ptr<const host::TrackAnswers>> answers;
+};
+
+void read_job(Job &job, const host::Limits &limits) {
+  host::keep_detection_heap_warm();
+  job.read = job.embedded ? host::read_streams(job.file, job.indexes, limits)
+                          : host::read_subtitles(job.file, limits);
+  for (const host::Stream &stream : job.read.streams) {
+    job.answers.push_back(stream.text ? std::make_shared<const host::TrackAnswers>(
+                                            host::precompute_answers(stream.cues))
+                                      : nullptr);
+  }
+}
+
 std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack> subs) {
-  Limits limits;
-  limits.deadline = std::chrono::steady_clock::now() + kBudget;
+  host::Limits limits;
+  limits.max_milliseconds = budget_ms_;
+  limits.max_container_bytes = int64_t{256} << 20;
   limits.cancel = &cancel_;
 
-  // Reading: each external file is one job, the embedded streams together
-  // another (one pass over the media file).
-  std::vector<TrackText> texts(subs.size());
-  std::vector<size_t> embedded;
-  std::vector<std::function<void()>> jobs;
+  // Each external file is one job, the embedded streams together another
+  // (one pass over the media file).
+  std::vector<Job> jobs;
+  std::vector<size_t> job_of(subs.size());
+  std::map<std::string, size_t> external_job;
   for (size_t i = 0; i < subs.size(); i++) {
-    if (subs[i].external) {
-      jobs.emplace_back([&, i] { texts[i] = read_external(subs[i].file, limits); });
-    } else {
-      embedded.push_back(i);
+    const MpvTrack &m = subs[i];
+    std::string key = m.external ? m.file : std::string();
+    auto [it, fresh] = external_job.try_emplace((m.external ? "e:" : "m:") + key, jobs.size());
+    if (fresh) {
+      Job job;
+      job.file = m.external ? m.file : path;
+      job.embedded = !m.external;
+      jobs.push_back(std::move(job));
+    }
+    job_of[i] = it->second;
+    if (!m.external && m.ff_index >= 0) {
+      jobs[it->second].indexes.push_back(static_cast<int>(m.ff_index));
     }
   }
-  if (!embedded.empty()) {
-    jobs.emplace_back([&] {
-      std::vector<int64_t> indices;
-      for (size_t i : embedded) indices.push_back(subs[i].ff_index);
-      std::vector<TrackText> read = read_embedded(path, indices, limits);
-      for (size_t k = 0; k < embedded.size(); k++) texts[embedded[k]] = std::move(read[k]);
-    });
-  }
-  run_parallel(jobs, [this] { pump(); });
+  std::vector<std::function<void()>> work;
+  for (Job &job : jobs) work.emplace_back([&job, &limits] { read_job(job, limits); });
+  run_parallel(work, [this] { pump(); });
   if (cancel_) return {};
 
-  // The library, on this thread.
+  // The library, on this thread, in mpv's order of the files.
+  host::keep_detection_heap_warm();
+  host::LoadOptions options;
+  options.parent = path;
+  host::Loader loader(options);
+  std::vector<host::Track> made;
+  std::vector<host::Loaded> loaded(jobs.size());
+  for (size_t j = 0; j < jobs.size(); j++) {
+    loaded[j] = loader.load(jobs[j].file, jobs[j].read, &jobs[j].answers);
+    for (const std::string &w : loaded[j].warnings) log(jobs[j].file + ": " + w);
+  }
+  std::vector<std::string> warnings;
+  for (host::Loaded &l : loaded) host::add_to_collection(l.tracks, translator_, warnings);
+  for (const std::string &w : warnings) log(w);
+
   std::vector<Track> tracks(subs.size());
   for (size_t i = 0; i < subs.size(); i++) {
     Track &t = tracks[i];
     t.mpv = std::move(subs[i]);
-    TrackText &text = texts[i];
-    if (!text.ok) {
-      t.error = text.error;
+    const host::Loaded &l = loaded[job_of[i]];
+    if (!l.ok) {
+      t.error = l.error;
       continue;
     }
-    t.text = text.text;
-    const char *suffix = text.codec == "hdmv_pgs_subtitle" ? "pgssub" : nullptr;
-    int32_t id = tpsubm_create(path.c_str(), static_cast<int32_t>(t.mpv.id), 0, 0, 0, suffix);
-    if (id < 0) {
-      t.error = std::string("the library refused the track: ") + tpsubm_last_error();
-      continue;
-    }
-    bool ok = true;
-    for (const host::Cue &cue : text.cues) {
-      int32_t position = tpsubm_add_cue(id, cue.start_ms, cue.end_ms);
-      if (position < 0) {
-        ok = false;
+    // A text file has one stream; in a container mpv's ff-index is FFmpeg's.
+    const host::Track *found = nullptr;
+    for (const host::Track &h : l.tracks) {
+      if (h.stream < 0 || h.stream == t.mpv.ff_index) {
+        found = &h;
         break;
       }
-      for (const std::string &line : cue.lines) {
-        if (tpsubm_add_cue_line(id, position, line.c_str()) != TPSUBM_OK) ok = false;
-        if (!line.empty()) t.lines++;
-      }
-      if (!ok) break;
     }
-    if (!ok || tpsubm_finalize(id) != TPSUBM_OK) {
-      t.error = std::string("the library refused the cues: ") + tpsubm_last_error();
-      tpsubm_destroy(id);
+    if (found == nullptr) {
+      t.error = "stream " + std::to_string(t.mpv.ff_index) + " was not read";
       continue;
     }
-    if (!text.encoding.empty()) tpsubm_set_encoding(id, text.encoding.c_str());
-    t.library = id;
-    for (const std::string &w : text.warnings) {
-      log((t.mpv.external ? t.mpv.file : path + " #" + std::to_string(t.mpv.ff_index)) + ": " + w);
-    }
-  }
-
-  // Detection: every line's answer is computed on the worker threads first,
-  // then the library counts the votes on this thread.
-  std::vector<Detector::Work> work;
-  for (size_t i = 0; i < tracks.size(); i++) {
-    if (tracks[i].library >= 0 && tracks[i].text) {
-      work.push_back({tracks[i].library, static_cast<int32_t>(texts[i].cues.size())});
-    }
-  }
-  detector_.prepare(work, [this] { pump(); });
-  if (cancel_) {
-    detector_.forget();
-    for (const Track &t : tracks) {
-      if (t.library >= 0) tpsubm_destroy(t.library);
-    }
-    return {};
-  }
-  for (Track &t : tracks) {
-    if (t.library < 0) continue;
-    if (t.text) tpsubm_detect_languages(t.library);
+    t.library = found->id;
+    t.text = found->text;
+    t.lines = found->lines;
+    t.name = found->name;
     const char *l1 = tpsubm_language1(t.library);
     const char *l2 = tpsubm_language2(t.library);
     t.lang1 = l1 != nullptr ? l1 : "";
-    if (tpsubm_is_bilingual(t.library) && l2 != nullptr) t.lang2 = l2;
+    t.second = l2 != nullptr ? l2 : "";
+    if (tpsubm_is_bilingual(t.library)) t.lang2 = t.second;
     t.lines1 = tpsubm_language1_lines(t.library);
     t.lines2 = tpsubm_language2_lines(t.library);
     t.confidence = tpsubm_confidence(t.library);
-    const char *name = tpsubm_display_name(t.library);
-    t.name = name != nullptr ? name : "";
-    tpsubm_collection_add(t.library);
   }
-  detector_.forget();
   return tracks;
 }
 
@@ -401,6 +404,10 @@ void Plugin::on_preloaded() {
   file_ended_ = false;
   if (!shutdown_) cancel_ = false;
   path_ = string_property(h_, "path");
+  std::string budget = script_opt(h_, "budget-ms");
+  char *end = nullptr;
+  long long ms = std::strtoll(budget.c_str(), &end, 10);
+  budget_ms_ = !budget.empty() && *end == '\0' && ms > 0 ? ms : kBudgetMs;
   std::vector<MpvTrack> subs = subtitle_tracks(h_);
   loaded_ = true;
   if (subs.empty()) return;
@@ -506,12 +513,7 @@ void Plugin::show_list() {
     } else {
       line += (t.name.empty() ? "no language" : t.name);
       if (!t.lang1.empty()) line += "  " + t.lang1 + " " + std::to_string(t.lines1);
-      std::string second = t.lang2;
-      if (second.empty()) {
-        const char *l2 = tpsubm_language2(t.library);
-        second = l2 != nullptr ? l2 : "";
-      }
-      if (!second.empty()) line += ", " + second + " " + std::to_string(t.lines2);
+      if (!t.second.empty()) line += ", " + t.second + " " + std::to_string(t.lines2);
       line += t.lang2.empty() ? "" : "  bilingual";
       if (!t.lang1.empty()) line += "  confidence " + percent(t.confidence);
     }
@@ -596,7 +598,6 @@ void Plugin::pump() {
 
 int Plugin::run() {
   translator_.set_language(host::language_from_environment());
-  tpsubm_set_detector(Detector::detect, &detector_);
   tpsubm_set_translator(host::Translator::translate, &translator_);
 
   mpv_hook_add(h_, kPreloadedHook, "on_preloaded", 50);
@@ -633,7 +634,6 @@ int Plugin::run() {
   cancel_ = true;
   tpsubm_clear();
   tpsubm_set_translator(nullptr, nullptr);
-  tpsubm_set_detector(nullptr, nullptr);
   return 0;
 }
 
