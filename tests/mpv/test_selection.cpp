@@ -110,6 +110,21 @@ TEST(Selection, KeepsWhatTheUserGave) {
   EXPECT_EQ(choose(kTracks, request).secondary, -1);
 }
 
+TEST(Selection, FallsBackToMpvsOwnChoiceWhenNothingMatches) {
+  Request request;
+  request.slang = {"ja"};
+  request.secondary_slang = {"fr"};
+  request.fallback_primary = 1;
+  Choice choice = choose(kTracks, request);
+  EXPECT_EQ(choice.primary, 1);
+  EXPECT_EQ(choice.secondary, 3);
+  request.slang = {"fr"};
+  EXPECT_EQ(choose(kTracks, request).primary, 3);  // a match wins
+  request.user_gave_primary = true;
+  request.user_primary = -1;  // --sid=no
+  EXPECT_EQ(choose(kTracks, request).primary, -1);
+}
+
 TEST(Selection, TracksWithoutLanguageNeverMatch) {
   std::vector<Candidate> tracks = {{1, true, "", "", 500}, {2, false, "", "", 0}};
   Request request;

@@ -165,8 +165,8 @@ class Plugin {
   void on_tracks_changed();
   void on_message(const std::vector<std::string> &args);
   std::vector<Track> analyse(const std::string &path, std::vector<MpvTrack> subs);
-  void relabel(std::vector<Track> &tracks, size_t first);
-  void select(const std::vector<Track> &tracks);
+  bool relabel(std::vector<Track> &tracks, size_t first);
+  void select(const std::vector<Track> &tracks, bool relabelled);
   void show_list();
   void forget_file();
   void pump();
@@ -315,7 +315,7 @@ std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack
 // Gives the external tracks from position `first` on their names and
 // languages. mpv cannot retitle a track in place: they are removed, then
 // added back in the same order, so they get the same ids again.
-void Plugin::relabel(std::vector<Track> &tracks, size_t first) {
+bool Plugin::relabel(std::vector<Track> &tracks, size_t first) {
   std::map<std::string, int> files;
   std::vector<Track *> external;
   for (size_t i = first; i < tracks.size(); i++) {
@@ -323,18 +323,18 @@ void Plugin::relabel(std::vector<Track> &tracks, size_t first) {
     external.push_back(&tracks[i]);
     files[tracks[i].mpv.file]++;
   }
-  if (external.empty()) return;
+  if (external.empty()) return false;
   for (const auto &[file, count] : files) {
     if (count > 1) {
       log(file + ": holds several subtitle streams; external tracks keep mpv's names");
-      return;
+      return false;
     }
   }
   bool changes = false;
   for (Track *t : external) {
     if (t->library >= 0 && !t->lang1.empty()) changes = true;
   }
-  if (!changes) return;
+  if (!changes) return false;
   for (Track *t : external) {
     std::string id = std::to_string(t->mpv.id);
     const char *args[] = {"sub-remove", id.c_str(), nullptr};
@@ -359,9 +359,10 @@ void Plugin::relabel(std::vector<Track> &tracks, size_t first) {
       }
     }
   }
+  return true;
 }
 
-void Plugin::select(const std::vector<Track> &tracks) {
+void Plugin::select(const std::vector<Track> &tracks, bool relabelled) {
   Request request;
   request.slang = list_property(h_, "options/slang");
   request.secondary_slang = split_list(script_opt(h_, "secondary-slang"));
@@ -377,6 +378,11 @@ void Plugin::select(const std::vector<Track> &tracks) {
 
   std::vector<Candidate> candidates;
   for (const Track &t : tracks) {
+    // mpv would have taken the first external file; added back, they no
+    // longer count as external for its choice.
+    if (relabelled && t.mpv.external && request.fallback_primary < 0) {
+      request.fallback_primary = t.mpv.id;
+    }
     Candidate c;
     c.id = t.mpv.id;
     c.text = t.text;
@@ -424,8 +430,8 @@ void Plugin::on_preloaded() {
     }
   }
   if (cancel_) return;
-  relabel(tracks_, 0);
-  select(tracks_);
+  bool relabelled = relabel(tracks_, 0);
+  select(tracks_, relabelled);
 }
 
 // A subtitle added during playback (sub-add, drag and drop): analysed and

@@ -182,6 +182,7 @@ Choice choose(const std::vector<Candidate> &tracks, const Request &request) {
     if (!paired)
       choice.primary = best(tracks, request.slang, [](const Candidate &) { return true; });
   }
+  if (!request.user_gave_primary && choice.primary < 0) choice.primary = request.fallback_primary;
   if (request.user_gave_secondary || paired || request.secondary_slang.empty()) return choice;
   // Without a known primary the secondary could end up the same track as
   // mpv's own choice; it is left to mpv then.

@@ -25,10 +25,14 @@ struct Request {
   int64_t user_primary = -1;  // the --sid the user gave, or -1 when the plugin chooses
   bool user_gave_primary = false;
   bool user_gave_secondary = false;  // --secondary-sid given: the plugin leaves it
+  // The track mpv itself would show when no track matches, if the plugin
+  // has to name it (mpv prefers external files, and tracks the plugin added
+  // back no longer count as such); -1 leaves the choice to mpv.
+  int64_t fallback_primary = -1;
 };
 
 struct Choice {
-  int64_t primary = -1;  // -1: no track matched, mpv's own choice stands
+  int64_t primary = -1;  // -1: mpv's own choice stands
   int64_t secondary = -1;
 };
 
