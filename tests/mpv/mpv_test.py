@@ -1,0 +1,347 @@
+#!/usr/bin/env python3
+"""The mpv plugin in a real, headless mpv.
+
+Each case starts mpv (--vo=null --ao=null, no configuration) with tpsubm.so,
+loads a generated video with subtitle files under names that carry no
+language, and reads through mpv's JSON IPC what a user would see: the track
+list (ids, titles, langs) and the selected sid and secondary-sid. Usage:
+
+    mpv_test.py --mpv PATH --plugin PATH --samples DIR --work DIR --ffmpeg PATH CASE
+
+traditional.srt is the Chinese sample in Traditional characters, made with
+`uconv -x Hans-Hant ../../samples/source/lighthouse.zh.srt`.
+"""
+import argparse
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+SKIP = 77
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+# The samples under names without a language, as a user might have them.
+UNTAGGED = {
+    "lighthouse.de.vtt": "track-a.vtt",
+    "lighthouse.en.srt": "track-b.srt",
+    "lighthouse.es.sub": "track-c.sub",
+    "lighthouse.fr.ass": "track-d.ass",
+    "lighthouse.zh-en.ass": "track-e.ass",
+    "lighthouse.zh.srt": "track-f.srt",
+}
+
+SIGNS = """1
+00:00:02,000 --> 00:00:04,000
+The lighthouse is closed to visitors until the storm has passed.
+
+2
+00:00:20,000 --> 00:00:23,000
+The harbour office opens again tomorrow morning at eight o'clock.
+"""
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Mpv:
+    """One mpv process with the plugin, driven over its IPC socket."""
+
+    def __init__(self, args, *options):
+        self.socket_path = os.path.join(args.work, "mpv.sock")
+        if os.path.exists(self.socket_path):
+            os.unlink(self.socket_path)
+        self.log_path = os.path.join(args.work, "mpv.log")
+        self.argv = [args.mpv, "--no-config", "--idle=yes", "--pause", "--vo=null", "--ao=null",
+                        "--msg-level=all=info", f"--input-ipc-server={self.socket_path}",
+                        f"--script={args.plugin}", *options]
+        self.log = open(self.log_path, "w")
+        env = dict(os.environ, LC_ALL="C", LANG="C")
+        self.process = subprocess.Popen(self.argv, stdin=subprocess.DEVNULL, stdout=self.log,
+                                        stderr=subprocess.STDOUT, cwd=args.work, env=env)
+        deadline = time.monotonic() + 20
+        self.sock = None
+        while self.sock is None:
+            try:
+                s = socket.socket(socket.AF_UNIX)
+                s.connect(self.socket_path)
+                self.sock = s
+            except OSError:
+                s.close()
+                if self.process.poll() is not None or time.monotonic() > deadline:
+                    raise Failure(f"mpv did not open its IPC socket\n{self.output()}")
+                time.sleep(0.05)
+        self.sock.settimeout(20)
+        self.buffer = b""
+        self.events = []
+        self.next_id = 1
+
+    def output(self):
+        if not self.log.closed:
+            self.log.flush()
+        with open(self.log_path, errors="replace") as f:
+            return f.read()
+
+    def _message(self):
+        while b"\n" not in self.buffer:
+            try:
+                data = self.sock.recv(65536)
+            except socket.timeout:
+                raise Failure(f"mpv stopped answering\n{self.output()}")
+            if not data:
+                raise Failure(f"mpv closed the connection\n{self.output()}")
+            self.buffer += data
+        line, self.buffer = self.buffer.split(b"\n", 1)
+        return json.loads(line)
+
+    def command(self, *words):
+        request_id = self.next_id
+        self.next_id += 1
+        self.sock.sendall(json.dumps({"command": list(words), "request_id": request_id}).encode()
+                          + b"\n")
+        while True:
+            message = self._message()
+            if "event" in message:
+                self.events.append(message)
+            elif message.get("request_id") == request_id:
+                return message
+
+    def get(self, name):
+        reply = self.command("get_property", name)
+        check(reply["error"] == "success", f"get_property {name}: {reply}\n{self.output()}")
+        return reply["data"]
+
+    def wait_event(self, name, seconds=20):
+        deadline = time.monotonic() + seconds
+        while True:
+            for i, event in enumerate(self.events):
+                if event["event"] == name:
+                    del self.events[: i + 1]
+                    return event
+            self.events.clear()
+            self.sock.settimeout(max(0.1, deadline - time.monotonic()))
+            try:
+                message = self._message()
+            finally:
+                self.sock.settimeout(20)
+            if "event" in message:
+                self.events.append(message)
+            if time.monotonic() > deadline:
+                raise Failure(f"no {name} event\n{self.output()}")
+
+    def load(self, path):
+        self.command("loadfile", path)
+        self.wait_event("file-loaded")
+
+    def subs(self):
+        """The subtitle tracks: id -> (title, lang, external file)."""
+        return {t["id"]: (t.get("title"), t.get("lang"), t.get("external-filename"))
+                for t in self.get("track-list") if t["type"] == "sub"}
+
+    def selection(self):
+        return self.get("sid"), self.get("secondary-sid")
+
+    def close(self):
+        try:
+            self.command("quit")
+        except (Failure, OSError):
+            pass
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise Failure(f"mpv did not quit\n{self.output()}")
+        self.sock.close()
+        self.log.close()
+        return self.process.returncode
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.process.poll() is None:
+            code = self.close()
+            if exc[0] is None:
+                check(code == 0, f"mpv exited with status {code}\n{self.output()}")
+
+
+def setup(args):
+    os.makedirs(args.work, exist_ok=True)
+    for name, untagged in UNTAGGED.items():
+        shutil.copyfile(os.path.join(args.samples, name), os.path.join(args.work, untagged))
+    shutil.copyfile(os.path.join(HERE, "traditional.srt"), os.path.join(args.work, "track-g.srt"))
+    with open(os.path.join(args.work, "signs.srt"), "w") as f:
+        f.write(SIGNS)
+    video = os.path.join(args.work, "video.mkv")
+    if not os.path.exists(video):
+        subprocess.run([args.ffmpeg, "-v", "error", "-y", "-f", "lavfi", "-i",
+                        "testsrc=size=320x240:rate=5", "-t", "30", "-c:v", "mpeg4", video],
+                       check=True, timeout=120)
+    return video
+
+
+def sub_files(*names):
+    return [f"--sub-file={name}" for name in names]
+
+
+ALL = ["track-a.vtt", "track-b.srt", "track-c.sub", "track-d.ass", "track-e.ass", "track-f.srt",
+       "track-g.srt"]
+
+
+def case_labels(args, video):
+    with Mpv(args, *sub_files(*ALL)) as mpv:
+        mpv.load(video)
+        subs = mpv.subs()
+    expected = {
+        1: ("German", "de", "track-a.vtt"),
+        2: ("English", "en", "track-b.srt"),
+        3: ("Spanish", "es", "track-c.sub"),
+        4: ("French", "fr", "track-d.ass"),
+        5: ("Chinese (Simplified) & English", "zh-Hans", "track-e.ass"),
+        6: ("Chinese (Simplified)", "zh-Hans", "track-f.srt"),
+        7: ("Chinese (Traditional)", "zh-Hant", "track-g.srt"),
+    }
+    check(subs == expected, f"track list {subs}, expected {expected}")
+
+
+def case_select(args, video):
+    # (what, options, sid, secondary-sid); the ids are those of case_labels.
+    cases = [
+        ("first slang entry", ["--slang=es,fr"], 3, False),
+        ("three-letter codes", ["--slang=fre"], 4, False),
+        ("secondary by its own list", ["--slang=ger", "--script-opts=tpsubm-secondary-slang=eng"],
+         1, 2),
+        ("Simplified: single before bilingual", ["--slang=zh-CN"], 6, False),
+        ("Traditional only", ["--slang=zh-TW", "--script-opts=tpsubm-secondary-slang=chi"], 7, 6),
+        ("Simplified beside Traditional", ["--slang=cht", "--script-opts=tpsubm-secondary-slang=chs"],
+         7, 6),
+        ("bilingual shows both", ["--slang=chi", "--script-opts=tpsubm-secondary-slang=en"], 5,
+         False),
+        ("never the primary's language", ["--slang=en", "--script-opts=tpsubm-secondary-slang=[en,de]"],
+         2, 1),
+        ("explicit --sid stands", ["--sid=3", "--slang=fr", "--script-opts=tpsubm-secondary-slang=de"],
+         3, 1),
+        ("explicit --secondary-sid stands",
+         ["--slang=fr", "--secondary-sid=2", "--script-opts=tpsubm-secondary-slang=de"], 4, 2),
+        ("nothing asked: mpv's first external file", [], 1, False),
+    ]
+    failures = []
+    for what, options, sid, secondary in cases:
+        with Mpv(args, *sub_files(*ALL), *options) as mpv:
+            mpv.load(video)
+            got = mpv.selection()
+        if got != (sid, secondary):
+            failures.append(f"{what} {options}: sid, secondary-sid = {got}, expected "
+                            f"{(sid, secondary)}")
+    check(not failures, "\n".join(failures))
+
+
+def case_more_lines(args, video):
+    # Two English tracks: a few signs, and the whole dialogue.
+    with Mpv(args, *sub_files("signs.srt", "track-b.srt"), "--slang=en") as mpv:
+        mpv.load(video)
+        subs = mpv.subs()
+        sid = mpv.get("sid")
+    check(subs[1][1] == "en" and subs[2][1] == "en", f"both should be English: {subs}")
+    check(sid == 2, f"sid {sid}: the dialogue track has more lines")
+
+
+def case_embedded(args, video):
+    # Untagged text streams in a Matroska file: mpv cannot retitle them, but
+    # the plugin selects them by language.
+    mkv = os.path.join(args.work, "embedded.mkv")
+    subprocess.run([args.ffmpeg, "-v", "error", "-y", "-i", video, "-i", "track-b.srt", "-i",
+                    "track-d.ass", "-i", "track-g.srt", "-map", "0", "-map", "1", "-map", "2",
+                    "-map", "3", "-c", "copy", "-metadata:s:s", "language=und",
+                    mkv], check=True, cwd=args.work, timeout=120)
+    with Mpv(args, "--slang=fr", "--script-opts=tpsubm-secondary-slang=zh") as mpv:
+        mpv.load(mkv)
+        subs = mpv.subs()
+        got = mpv.selection()
+    check(len(subs) == 3 and all(lang in (None, "und") for _, lang, _ in subs.values()),
+          f"embedded tracks keep their (empty) tags: {subs}")
+    check(got == (2, 3), f"sid, secondary-sid = {got}, expected (2, 3)")
+
+
+def case_unreadable(args, video):
+    # mpv opens both files, the plugin can read no cue from them: each is
+    # skipped with one line, the others are named and mpv plays on.
+    with open(os.path.join(args.work, "empty.vtt"), "w") as f:
+        f.write("WEBVTT\n\n")
+    with open(os.path.join(args.work, "blank.srt"), "w") as f:
+        f.write("1\n00:00:01,000 --> 00:00:02,000\n\n")
+    with Mpv(args, *sub_files("empty.vtt", "track-d.ass", "blank.srt"), "--slang=fr") as mpv:
+        mpv.load(video)
+        subs = mpv.subs()
+        sid = mpv.get("sid")
+        mpv.command("set_property", "pause", False)
+        time.sleep(1.0)
+        position = mpv.get("playback-time")
+        output = mpv.output()
+    check(subs[2][:2] == ("French", "fr"), f"the French track is named: {subs}")
+    check(subs[1][1] is None and subs[3][1] is None, f"the unread ones keep no lang: {subs}")
+    check(sid == 2, f"sid {sid}, expected 2")
+    lines = [line for line in output.splitlines() if line.startswith("[tpsubm]")]
+    check(len(lines) == 2 and "empty.vtt" in lines[0] and "blank.srt" in lines[1],
+          f"one log line per unread file:\n{output}")
+    check(position > 0, f"mpv plays on: playback-time {position}")
+
+
+def case_added(args, video):
+    # A subtitle added during playback is named too, and its selection kept.
+    with Mpv(args, *sub_files("track-b.srt"), "--slang=en") as mpv:
+        mpv.load(video)
+        check(mpv.get("sid") == 1, "the English file is selected")
+        reply = mpv.command("sub-add", "track-d.ass", "select")
+        check(reply["error"] == "success", f"sub-add: {reply}")
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            subs = mpv.subs()
+            if subs.get(2, (None, None))[1] == "fr":
+                break
+            time.sleep(0.1)
+        sid = mpv.get("sid")
+    check(subs == {1: ("English", "en", "track-b.srt"), 2: ("French", "fr", "track-d.ass")},
+          f"track list after sub-add: {subs}")
+    check(sid == 2, f"the added track stays selected: sid {sid}")
+
+
+CASES = {name[5:].replace("_", "-"): f for name, f in globals().items() if name.startswith("case_")}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--mpv", required=True)
+    parser.add_argument("--plugin", required=True)
+    parser.add_argument("--samples", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--ffmpeg", default="")
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args()
+    args.work = os.path.abspath(args.work)
+    args.plugin = os.path.abspath(args.plugin)
+    args.samples = os.path.abspath(args.samples)
+    if not args.ffmpeg or not shutil.which(args.ffmpeg):
+        print("SKIPPED: the mpv tests need the ffmpeg program (scripts/setup-deps installs it)")
+        return SKIP
+    video = setup(args)
+    try:
+        CASES[args.case](args, video)
+    except Failure as failure:
+        print(f"FAIL: {failure}")
+        return 1
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
