@@ -216,6 +216,7 @@ struct Job {
   std::vector<int> indexes;  // embedded: the ff-index of each stream to read
   host::ReadResult read;
   std::vector<std::shared_ptr<const host::TrackAnswers>> answers;
+  std::atomic<bool> done{false};  // set by the worker when read and answered
 };
 
 void read_job(Job &job, const host::Limits &limits) {
@@ -237,7 +238,7 @@ std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack
 
   // Each external file is one job, the embedded streams together another
   // (one pass over the media file).
-  std::vector<Job> jobs;
+  std::vector<std::unique_ptr<Job>> jobs;
   std::vector<size_t> job_of(subs.size());
   std::map<std::string, size_t> external_job;
   for (size_t i = 0; i < subs.size(); i++) {
@@ -245,31 +246,51 @@ std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack
     std::string key = m.external ? m.file : std::string();
     auto [it, fresh] = external_job.try_emplace((m.external ? "e:" : "m:") + key, jobs.size());
     if (fresh) {
-      Job job;
-      job.file = m.external ? m.file : path;
-      job.embedded = !m.external;
+      auto job = std::make_unique<Job>();
+      job->file = m.external ? m.file : path;
+      job->embedded = !m.external;
       jobs.push_back(std::move(job));
     }
     job_of[i] = it->second;
     if (!m.external && m.ff_index >= 0) {
-      jobs[it->second].indexes.push_back(static_cast<int>(m.ff_index));
+      jobs[it->second]->indexes.push_back(static_cast<int>(m.ff_index));
     }
   }
-  std::vector<std::function<void()>> work;
-  for (Job &job : jobs) work.emplace_back([&job, &limits] { read_job(job, limits); });
-  run_parallel(work, [this] { pump(); });
-  if (cancel_) return {};
 
-  // The library, on this thread, in mpv's order of the files.
+  // The library, on this thread, in mpv's order of the files: each file is
+  // loaded as soon as it and those before it are read, while the workers
+  // go on with the others.
   host::keep_detection_heap_warm();
   host::LoadOptions options;
   options.parent = path;
   host::Loader loader(options);
-  std::vector<host::Track> made;
   std::vector<host::Loaded> loaded(jobs.size());
-  for (size_t j = 0; j < jobs.size(); j++) {
-    loaded[j] = loader.load(jobs[j].file, jobs[j].read, &jobs[j].answers);
-    for (const std::string &w : loaded[j].warnings) log(jobs[j].file + ": " + w);
+  size_t next = 0;
+  auto load_ready = [&] {
+    for (; next < jobs.size() && jobs[next]->done.load(); next++) {
+      Job &job = *jobs[next];
+      loaded[next] = loader.load(job.file, job.read, &job.answers);
+      for (const std::string &w : loaded[next].warnings) log(job.file + ": " + w);
+    }
+  };
+  std::vector<std::function<void()>> work;
+  for (auto &job : jobs) {
+    work.emplace_back([this, &job, &limits] {
+      read_job(*job, limits);
+      job->done = true;
+      mpv_wakeup(h_);  // the plugin's thread waits in mpv_wait_event
+    });
+  }
+  run_parallel(work, [&] {
+    if (!cancel_) load_ready();
+    pump();
+  });
+  if (!cancel_) load_ready();
+  if (cancel_) {
+    for (const host::Loaded &l : loaded) {
+      for (const host::Track &t : l.tracks) tpsubm_destroy(t.id);
+    }
+    return {};
   }
   std::vector<std::string> warnings;
   for (host::Loaded &l : loaded) host::add_to_collection(l.tracks, translator_, warnings);
@@ -575,7 +596,7 @@ void Plugin::handle(mpv_event *event) {
 // Called while workers run: answers mpv for a moment without touching the
 // library or the tracks the workers fill.
 void Plugin::pump() {
-  mpv_event *event = mpv_wait_event(h_, 0.01);
+  mpv_event *event = mpv_wait_event(h_, 0.05);
   switch (event->event_id) {
     case MPV_EVENT_SHUTDOWN:
       shutdown_ = true;
