@@ -47,6 +47,26 @@ class Failure(Exception):
     pass
 
 
+def sanitizer_env(plugin):
+    """What mpv needs to load a plugin built with -DTPSUBM_SANITIZE=ON.
+
+    mpv itself is not instrumented, so the AddressSanitizer runtime the
+    plugin needs is preloaded (it must come first in the process). Leak
+    checking is off: mpv's own allocations at exit are not the plugin's.
+    Any error report ends mpv with a failure, which fails the test."""
+    try:
+        needed = subprocess.run(["readelf", "-d", plugin], capture_output=True, text=True,
+                                check=True).stdout
+    except (OSError, subprocess.CalledProcessError):
+        return {}
+    asan = [word.strip("[]") for word in needed.split() if word.startswith("[libasan.so")]
+    if not asan:
+        return {}
+    return {"LD_PRELOAD": asan[0],
+            "ASAN_OPTIONS": "detect_leaks=0:abort_on_error=1:halt_on_error=1",
+            "UBSAN_OPTIONS": "halt_on_error=1:abort_on_error=1:print_stacktrace=1"}
+
+
 def check(condition, message):
     if not condition:
         raise Failure(message)
@@ -65,6 +85,7 @@ class Mpv:
                         f"--script={args.plugin}", *options]
         self.log = open(self.log_path, "w")
         env = dict(os.environ, LC_ALL="C", LANG="C")
+        env.update(sanitizer_env(args.plugin))
         self.process = subprocess.Popen(self.argv, stdin=subprocess.DEVNULL, stdout=self.log,
                                         stderr=subprocess.STDOUT, cwd=args.work, env=env)
         deadline = time.monotonic() + 20
@@ -145,6 +166,17 @@ class Mpv:
         """The subtitle tracks: id -> (title, lang, external file)."""
         return {t["id"]: (t.get("title"), t.get("lang"), t.get("external-filename"))
                 for t in self.get("track-list") if t["type"] == "sub"}
+
+    def play_for(self, seconds, limit=20):
+        """Unpauses and waits until the playback time passes `seconds` (or
+        `limit` seconds of waiting); returns the playback time reached."""
+        self.command("set_property", "pause", False)
+        deadline = time.monotonic() + limit
+        position = self.get("playback-time")
+        while position < seconds and time.monotonic() < deadline:
+            time.sleep(0.1)
+            position = self.get("playback-time")
+        return position
 
     def selection(self):
         return self.get("sid"), self.get("secondary-sid")
@@ -283,9 +315,7 @@ def case_unreadable(args, video):
         mpv.load(video)
         subs = mpv.subs()
         sid = mpv.get("sid")
-        mpv.command("set_property", "pause", False)
-        time.sleep(1.0)
-        position = mpv.get("playback-time")
+        position = mpv.play_for(0.5)
         output = mpv.output()
     check(subs[2][:2] == ("French", "fr"), f"the French track is named: {subs}")
     check(subs[1][1] is None and subs[3][1] is None, f"the unread ones keep no lang: {subs}")
@@ -293,7 +323,7 @@ def case_unreadable(args, video):
     lines = [line for line in output.splitlines() if line.startswith("[tpsubm]")]
     check(len(lines) == 2 and "empty.vtt" in lines[0] and "blank.srt" in lines[1],
           f"one log line per unread file:\n{output}")
-    check(position > 0, f"mpv plays on: playback-time {position}")
+    check(position >= 0.5, f"mpv plays on: playback-time {position}")
 
 
 def case_added(args, video):
@@ -313,6 +343,75 @@ def case_added(args, video):
     check(subs == {1: ("English", "en", "track-b.srt"), 2: ("French", "fr", "track-d.ass")},
           f"track list after sub-add: {subs}")
     check(sid == 2, f"the added track stays selected: sid {sid}")
+
+
+def write(args, name, data):
+    path = os.path.join(args.work, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    return name
+
+
+def srt_cues(texts, step=2000):
+    def t(ms):
+        return "%02d:%02d:%02d,%03d" % (ms // 3600000, ms // 60000 % 60, ms // 1000 % 60, ms % 1000)
+    return "".join(f"{i + 1}\n{t(i * step)} --> {t(i * step + step - 200)}\n{text}\n\n"
+                   for i, text in enumerate(texts))
+
+
+def case_hostile(args, video):
+    # Inputs that have broken readers, all in one mpv: mpv must open the
+    # file, keep playing and answer; the plugin names what it can read.
+    english = ["The storm came in from the west before anyone expected it.",
+               "Mara, have you seen the lamp oil? We are almost out of it."] * 3
+    names = [
+        write(args, "h-emoji.srt", srt_cues(english[:2] + ["We made it \U0001F600 caf\u00e9."])
+              .encode()),
+        write(args, "h-utf16le.srt", srt_cues(english).encode("utf-16-le")),
+        write(args, "h-utf16be.srt", srt_cues(english).encode("utf-16-be")),
+        write(args, "h-invalid.srt", srt_cues(english * 200).encode()[:-40] + b"\xff\xfe ok\n\n"),
+        write(args, "h-zero.srt", b"1\n00:00:01,000 --> 00:00:01,000\nGone at once.\n\n"),
+        write(args, "h-telemetry.srt", srt_cues(["12.5 km/h 230 m 45%", "N 51.5 E 0.12 7 sat"])
+              .encode()),
+        write(args, "h-nul.srt", srt_cues(english).encode().replace(b"storm", b"st\0rm")),
+        write(args, "h-huge-line.srt", srt_cues(["word " * 200000]).encode()),
+        write(args, "h-braces.ass", (
+            "[Script Info]\nScriptType: v4.00+\n\n[Events]\nFormat: Layer, Start, End, Style, "
+            "Name, MarginL, MarginR, MarginV, Effect, Text\n" + "".join(
+                f"Dialogue: 0,0:00:{i % 60:02d}.00,9:99:99.99,Default,,0,0,0,,"
+                + "{" * 300 + "\\N" * 300 + "}" * 50 + "The storm is here.\n" for i in range(80))
+        ).encode()),
+        write(args, "h-times.srt", b"1\n99:99:99,999 --> -1:00:00,000\nBackwards in time.\n\n"
+              b"2\n2147483647:00:00,000 --> 2147483648:00:00,000\nFar away.\n\n"),
+        write(args, "h-many.srt", srt_cues([f"Line number {i} of a long night at sea."
+                                            for i in range(60000)]).encode()),
+    ]
+    # A Matroska file with more subtitle streams than the library holds.
+    crowded = os.path.join(args.work, "crowded.mkv")
+    if not os.path.exists(crowded):
+        maps = []
+        for _ in range(70):
+            maps += ["-map", "1:0"]
+        subprocess.run([args.ffmpeg, "-v", "error", "-y", "-i", video, "-i", "track-b.srt",
+                        "-map", "0", *maps, "-c", "copy", crowded], check=True, cwd=args.work,
+                       timeout=120)
+    for media, files in ((video, names), (crowded, [])):
+        with Mpv(args, *sub_files(*files), "--slang=en") as mpv:
+            mpv.load(media)
+            subs = mpv.subs()
+            position = mpv.play_for(0.5)
+            sid = mpv.get("sid")
+            output = mpv.output()
+        check(position >= 0.5, f"mpv plays on: playback-time {position}\n{output}")
+        check(isinstance(sid, int), f"a track is selected: sid {sid}\n{output}")
+        if files:
+            langs = {subs[i][2]: subs[i][1] for i in subs}
+            # mpv opens no UTF-16 file without a byte order mark itself.
+            for name in ("h-emoji.srt", "h-invalid.srt", "h-zero.srt", "h-many.srt"):
+                check(langs.get(name) == "en", f"{name} is named English: {subs}\n{output}")
+        else:
+            check(len(subs) == 70, f"mpv lists the 70 streams: {len(subs)}")
+            check("only the first 64 of 70" in output, f"the plugin says what it left:\n{output}")
 
 
 CASES = {name[5:].replace("_", "-"): f for name, f in globals().items() if name.startswith("case_")}
