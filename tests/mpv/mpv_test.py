@@ -230,9 +230,25 @@ ALL = ["track-a.vtt", "track-b.srt", "track-c.sub", "track-d.ass", "track-e.ass"
 
 
 def case_labels(args, video):
-    with Mpv(args, *sub_files(*ALL)) as mpv:
+    with Mpv(args, *sub_files(*ALL), "--slang=fr", "--script-opts=tpsubm-secondary-slang=de") as mpv:
         mpv.load(video)
         subs = mpv.subs()
+        bindings = [(b["key"], b["cmd"]) for b in mpv.get("input-bindings")
+                    if b.get("owner") == "tpsubm"]
+        mpv.command("script-message", "tpsubm-print-json")
+        mpv.get("sid")  # a round trip, so that the message has been handled
+        time.sleep(0.2)
+        documents = [json.loads(line) for line in mpv.output().splitlines()
+                     if line.startswith('{"collection_count"')]
+    check(bindings == [("Alt+l", "script-binding tpsubm/list")], f"key bindings {bindings}")
+    check(len(documents) == 1, f"one result document printed: {documents}")
+    document = documents[0]
+    langs = [(item["index"], item["lang1"], item["lang2"]) for item in document["items"]]
+    check(document["collection_count"] == 7 and langs[4] == (5, "chs", "en"),
+          f"the result document: {document}")
+    ids = {item["id"]: item["index"] for item in document["items"]}
+    check((ids.get(document["primary"]), ids.get(document["secondary"])) == (4, 1),
+          f"the library's selection follows mpv's (sid 4, secondary 1): {document}")
     expected = {
         1: ("German", "de", "track-a.vtt"),
         2: ("English", "en", "track-b.srt"),

@@ -34,6 +34,8 @@ namespace {
 
 constexpr uint64_t kPreloadedHook = 1;
 constexpr uint64_t kTrackCount = 2;
+constexpr uint64_t kSid = 3;
+constexpr uint64_t kSecondarySid = 4;
 constexpr const char *kDefaultKey = "Alt+l";
 // Reading the tracks of one file may take this long by default
 // (--script-opts=tpsubm-budget-ms=N); what is left unread then is analysed
@@ -169,6 +171,7 @@ class Plugin {
   void select(const std::vector<Track> &tracks, bool relabelled);
   void show_list();
   void forget_file();
+  void sync_selection();
   void pump();
   void handle(mpv_event *event);
 
@@ -179,6 +182,7 @@ class Plugin {
   bool shutdown_ = false;
   bool file_ended_ = false;
   bool tracks_changed_ = false;
+  bool selection_changed_ = false;
   // Key presses that came while the plugin was busy, answered afterwards.
   std::deque<std::vector<std::string>> messages_;
   // A hook of the next file that came while a track added during playback
@@ -453,6 +457,7 @@ void Plugin::on_preloaded() {
   if (cancel_) return;
   bool relabelled = relabel(tracks_, 0);
   select(tracks_, relabelled);
+  selection_changed_ = true;
 }
 
 // A subtitle added during playback (sub-add, drag and drop): analysed and
@@ -514,11 +519,26 @@ void Plugin::on_tracks_changed() {
     }
   }
   relabel(tracks_, first);
+  selection_changed_ = true;
   // Removing and adding back loses the selection of those tracks.
   if (string_property(h_, "sid") != sid) mpv_set_property_string(h_, "sid", sid.c_str());
   if (string_property(h_, "secondary-sid") != secondary_sid) {
     mpv_set_property_string(h_, "secondary-sid", secondary_sid.c_str());
   }
+}
+
+// The library's primary and secondary follow mpv's sid and secondary-sid,
+// so that its result document tells what is shown.
+void Plugin::sync_selection() {
+  auto library_id = [&](const char *property) {
+    std::string value = string_property(h_, property);
+    for (const Track &t : tracks_) {
+      if (std::to_string(t.mpv.id) == value) return t.library;
+    }
+    return -1;
+  };
+  tpsubm_set_primary(library_id("sid"));
+  tpsubm_set_secondary(library_id("secondary-sid"));
 }
 
 std::string percent(double ratio) {
@@ -579,6 +599,9 @@ void Plugin::handle(mpv_event *event) {
     }
     case MPV_EVENT_PROPERTY_CHANGE:
       if (event->reply_userdata == kTrackCount) tracks_changed_ = true;
+      if (event->reply_userdata == kSid || event->reply_userdata == kSecondarySid) {
+        selection_changed_ = true;
+      }
       break;
     case MPV_EVENT_END_FILE:
       forget_file();
@@ -612,6 +635,9 @@ void Plugin::pump() {
       break;
     case MPV_EVENT_PROPERTY_CHANGE:
       if (event->reply_userdata == kTrackCount) tracks_changed_ = true;
+      if (event->reply_userdata == kSid || event->reply_userdata == kSecondarySid) {
+        selection_changed_ = true;
+      }
       break;
     case MPV_EVENT_CLIENT_MESSAGE: {
       auto *message = static_cast<mpv_event_client_message *>(event->data);
@@ -629,6 +655,8 @@ int Plugin::run() {
 
   mpv_hook_add(h_, kPreloadedHook, "on_preloaded", 50);
   mpv_observe_property(h_, kTrackCount, "track-list/count", MPV_FORMAT_INT64);
+  mpv_observe_property(h_, kSid, "sid", MPV_FORMAT_NONE);
+  mpv_observe_property(h_, kSecondarySid, "secondary-sid", MPV_FORMAT_NONE);
   // Bound only where the user has not bound the key to something else.
   std::string name = mpv_client_name(h_);
   std::string section = "input_" + name;
@@ -656,6 +684,10 @@ int Plugin::run() {
     if (!shutdown_ && tracks_changed_) {
       tracks_changed_ = false;
       on_tracks_changed();
+    }
+    if (!shutdown_ && selection_changed_) {
+      selection_changed_ = false;
+      sync_selection();
     }
   }
   cancel_ = true;
