@@ -153,6 +153,29 @@ struct Track {
   std::string name;  // the library's display name
 };
 
+// What one reading job brings back: a file read, and the detector's answers
+// for each of its streams, computed on the same worker thread.
+struct Job {
+  std::string file;  // an external file, or the media file for the embedded streams
+  bool embedded = false;
+  std::vector<int> indexes;  // embedded: the ff-index of each stream to read
+  host::ReadResult read;
+  std::vector<std::shared_ptr<const host::TrackAnswers>> answers;
+  std::atomic<bool> done{false};  // set by the worker when read and answered
+  bool early = false;             // started when the file started, before the hook
+};
+
+void read_job(Job &job, const host::Limits &limits) {
+  host::keep_detection_heap_warm();
+  job.read = job.embedded ? host::read_streams(job.file, job.indexes, limits)
+                          : host::read_subtitles(job.file, limits);
+  for (const host::Stream &stream : job.read.streams) {
+    job.answers.push_back(stream.text ? std::make_shared<const host::TrackAnswers>(
+                                            host::precompute_answers(stream.cues))
+                                      : nullptr);
+  }
+}
+
 class Plugin {
  public:
   explicit Plugin(mpv_handle *h) : h_(h) {}
@@ -171,6 +194,9 @@ class Plugin {
   void select(const std::vector<Track> &tracks, bool relabelled);
   void show_list();
   void forget_file();
+  void read_budget();
+  void start_early();
+  void join_early();
   void sync_selection();
   void pump();
   void handle(mpv_event *event);
@@ -192,6 +218,11 @@ class Plugin {
     uint64_t id;
   };
   std::deque<Hook> hooks_;
+  // The files given with --sub-file are known when a file starts: they are
+  // read while mpv opens the media file, and taken over by the hook.
+  std::vector<std::unique_ptr<Job>> early_;
+  std::thread early_thread_;
+  host::Limits early_limits_;
   host::Translator translator_;
   int64_t budget_ms_ = kBudgetMs;
   std::string path_;     // the media file, while one is open
@@ -212,28 +243,6 @@ void Plugin::forget_file() {
   loaded_ = false;
 }
 
-// What one reading job brings back: a file read, and the detector's answers
-// for each of its streams, computed on the same worker thread.
-struct Job {
-  std::string file;  // an external file, or the media file for the embedded streams
-  bool embedded = false;
-  std::vector<int> indexes;  // embedded: the ff-index of each stream to read
-  host::ReadResult read;
-  std::vector<std::shared_ptr<const host::TrackAnswers>> answers;
-  std::atomic<bool> done{false};  // set by the worker when read and answered
-};
-
-void read_job(Job &job, const host::Limits &limits) {
-  host::keep_detection_heap_warm();
-  job.read = job.embedded ? host::read_streams(job.file, job.indexes, limits)
-                          : host::read_subtitles(job.file, limits);
-  for (const host::Stream &stream : job.read.streams) {
-    job.answers.push_back(stream.text ? std::make_shared<const host::TrackAnswers>(
-                                            host::precompute_answers(stream.cues))
-                                      : nullptr);
-  }
-}
-
 std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack> subs) {
   host::Limits limits;
   limits.max_milliseconds = budget_ms_;
@@ -250,9 +259,15 @@ std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack
     std::string key = m.external ? m.file : std::string();
     auto [it, fresh] = external_job.try_emplace((m.external ? "e:" : "m:") + key, jobs.size());
     if (fresh) {
-      auto job = std::make_unique<Job>();
-      job->file = m.external ? m.file : path;
-      job->embedded = !m.external;
+      std::unique_ptr<Job> job;
+      for (auto &early : early_) {
+        if (m.external && early && early->file == m.file) job = std::move(early);
+      }
+      if (!job) {
+        job = std::make_unique<Job>();
+        job->file = m.external ? m.file : path;
+        job->embedded = !m.external;
+      }
       jobs.push_back(std::move(job));
     }
     job_of[i] = it->second;
@@ -279,16 +294,26 @@ std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack
   };
   std::vector<std::function<void()>> work;
   for (auto &job : jobs) {
+    if (job->early) continue;  // already being read
     work.emplace_back([this, &job, &limits] {
       read_job(*job, limits);
       job->done = true;
       mpv_wakeup(h_);  // the plugin's thread waits in mpv_wait_event
     });
   }
-  run_parallel(work, [&] {
+  auto wait = [&] {
     if (!cancel_) load_ready();
     pump();
-  });
+  };
+  run_parallel(work, wait);
+  auto all_done = [&] {
+    for (const auto &job : jobs) {
+      if (!job->done.load()) return false;
+    }
+    return true;
+  };
+  while (!all_done()) wait();
+  join_early();
   if (!cancel_) load_ready();
   if (cancel_) {
     for (const host::Loaded &l : loaded) {
@@ -435,10 +460,7 @@ void Plugin::on_preloaded() {
   file_ended_ = false;
   if (!shutdown_) cancel_ = false;
   path_ = string_property(h_, "path");
-  std::string budget = script_opt(h_, "budget-ms");
-  char *end = nullptr;
-  long long ms = std::strtoll(budget.c_str(), &end, 10);
-  budget_ms_ = !budget.empty() && *end == '\0' && ms > 0 ? ms : kBudgetMs;
+  read_budget();
   std::vector<MpvTrack> subs = subtitle_tracks(h_);
   loaded_ = true;
   if (subs.empty()) return;
@@ -527,6 +549,51 @@ void Plugin::on_tracks_changed() {
   }
 }
 
+void Plugin::read_budget() {
+  std::string budget = script_opt(h_, "budget-ms");
+  char *end = nullptr;
+  long long ms = std::strtoll(budget.c_str(), &end, 10);
+  budget_ms_ = !budget.empty() && *end == '\0' && ms > 0 ? ms : kBudgetMs;
+}
+
+void Plugin::start_early() {
+  join_early();
+  read_budget();
+  if (!shutdown_) cancel_ = false;
+  std::vector<std::string> files = list_property(h_, "options/sub-files");
+  if (files.empty()) return;
+  if (files.size() > TPSUBM_MAX_HANDLES) files.resize(TPSUBM_MAX_HANDLES);
+  early_limits_ = host::Limits{};
+  early_limits_.max_milliseconds = budget_ms_;
+  early_limits_.cancel = &cancel_;
+  std::vector<Job *> jobs;
+  for (const std::string &file : files) {
+    auto job = std::make_unique<Job>();
+    job->file = file;
+    job->early = true;
+    jobs.push_back(job.get());
+    early_.push_back(std::move(job));
+  }
+  early_thread_ = std::thread([this, jobs] {
+    std::vector<std::function<void()>> work;
+    for (Job *job : jobs) {
+      work.emplace_back([this, job] {
+        read_job(*job, early_limits_);
+        job->done = true;
+        mpv_wakeup(h_);
+      });
+    }
+    run_parallel(work);
+  });
+}
+
+// Waits for the early reading to end (it stops soon once cancel_ is set)
+// and drops what the hook did not take.
+void Plugin::join_early() {
+  if (early_thread_.joinable()) early_thread_.join();
+  early_.clear();
+}
+
 // The library's primary and secondary follow mpv's sid and secondary-sid,
 // so that its result document tells what is shown.
 void Plugin::sync_selection() {
@@ -562,7 +629,8 @@ void Plugin::show_list() {
       if (!t.lang1.empty()) line += "  " + t.lang1 + " " + std::to_string(t.lines1);
       if (!t.second.empty()) line += ", " + t.second + " " + std::to_string(t.lines2);
       line += t.lang2.empty() ? "" : "  bilingual";
-      if (!t.lang1.empty()) line += "  confidence " + percent(t.confidence);
+      // The share of the second language against the first.
+      if (!t.second.empty()) line += "  confidence " + percent(t.confidence);
     }
     if (!text.empty()) text += "\n";
     text += line;
@@ -603,7 +671,15 @@ void Plugin::handle(mpv_event *event) {
         selection_changed_ = true;
       }
       break;
+    case MPV_EVENT_START_FILE:
+      start_early();
+      break;
     case MPV_EVENT_END_FILE:
+      if (early_thread_.joinable()) {
+        cancel_ = true;
+        join_early();
+        if (!shutdown_) cancel_ = false;
+      }
       forget_file();
       break;
     case MPV_EVENT_CLIENT_MESSAGE: {
@@ -650,7 +726,6 @@ void Plugin::pump() {
 }
 
 int Plugin::run() {
-  translator_.set_language(host::language_from_environment());
   tpsubm_set_translator(host::Translator::translate, &translator_);
 
   mpv_hook_add(h_, kPreloadedHook, "on_preloaded", 50);
@@ -667,6 +742,10 @@ int Plugin::run() {
   // serves commands.
   mpv_command_async(h_, 0, define);
   mpv_command_async(h_, 0, enable);
+  // mpv waits for a plugin's first mpv_wait_event before it goes on: the
+  // rest of the setup is done after it, while mpv opens the file.
+  handle(mpv_wait_event(h_, 0));
+  translator_.set_language(host::language_from_environment());
 
   while (!shutdown_) {
     handle(mpv_wait_event(h_, hooks_.empty() ? -1 : 0));
@@ -691,6 +770,7 @@ int Plugin::run() {
     }
   }
   cancel_ = true;
+  join_early();
   tpsubm_clear();
   tpsubm_set_translator(nullptr, nullptr);
   return 0;
