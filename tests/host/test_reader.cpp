@@ -242,7 +242,7 @@ TEST_F(Files, RefusesWhatIsNotARegularFileOrTooLarge) {
       {dir_.string(), {}, "is a directory: only regular files are read"},
       {(dir_ / "missing.srt").string(), {}, "cannot open: No such file or directory"},
       {empty, {}, "the file is empty"},
-      {text, small, "is a text file of 0.0 MiB, more than the 0.0 MiB read as subtitles"},
+      {text, small, "is a text file of 275 bytes, more than the 100 bytes read as subtitles"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.path);

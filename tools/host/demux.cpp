@@ -92,12 +92,6 @@ std::string av_error_text(int code) {
   return text;
 }
 
-std::string megabytes(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
-  return text;
-}
-
 struct FormatCloser {
   void operator()(AVFormatContext *ctx) const { avformat_close_input(&ctx); }
 };
@@ -453,9 +447,9 @@ void demux(const DemuxRequest &request, const Limits &limits, ReadResult &out,
     if (budget.expired()) {
       stopped = "the time budget of " + std::to_string(limits.max_milliseconds) + " ms";
     } else if (pos > limits.max_container_bytes) {
-      stopped = "the budget of " + megabytes(limits.max_container_bytes) + " read";
+      stopped = "the budget of " + format_size(limits.max_container_bytes) + " read";
     } else if (kept > limits.max_packet_bytes) {
-      stopped = "the budget of " + megabytes(limits.max_packet_bytes) + " of subtitle packets";
+      stopped = "the budget of " + format_size(limits.max_packet_bytes) + " of subtitle packets";
     }
     if (!stopped.empty()) break;
   }
@@ -476,7 +470,7 @@ void demux(const DemuxRequest &request, const Limits &limits, ReadResult &out,
     out.complete = false;
     int64_t pos = fmt->pb != nullptr ? avio_tell(fmt->pb) : 0;
     int64_t size = fmt->pb != nullptr ? avio_size(fmt->pb) : -1;
-    std::string where = megabytes(pos) + (size > 0 ? " of " + megabytes(size) : "");
+    std::string where = format_size(pos) + (size > 0 ? " of " + format_size(size) : "");
     std::string after = last_ms == std::numeric_limits<int64_t>::min()
                             ? "no subtitle was read"
                             : "subtitles after " + format_time(last_ms) + " are not read";
