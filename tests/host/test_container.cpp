@@ -54,6 +54,16 @@ class Container : public ::testing::Test {
                           " -metadata:s:s:1 language=ger -metadata:s:s:1 title=Deutsch " +
                           film_;
     if (std::system(command.c_str()) != 0) film_.clear();
+    // The same video with subtitles only in its first seconds.
+    {
+      std::ofstream out(dir_ / "early.srt");
+      out << "1\n00:00:01,000 --> 00:00:02,000\nearly line\n\n";
+    }
+    early_ = (dir_ / "early.mkv").string();
+    command = std::string(ffmpeg) + " -v error -y -i " + film_ + " -i " +
+              (dir_ / "early.srt").string() + " -map 0:v -map 1:s -c copy -allow_raw_vfw 1 " +
+              early_;
+    if (film_.empty() || std::system(command.c_str()) != 0) film_.clear();
   }
   static void TearDownTestSuite() {
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
@@ -65,10 +75,12 @@ class Container : public ::testing::Test {
 
   static std::filesystem::path dir_;
   static std::string film_;
+  static std::string early_;
 };
 
 std::filesystem::path Container::dir_;
 std::string Container::film_;
+std::string Container::early_;
 
 TEST_F(Container, ReadsEveryStreamWithItsTags) {
   ReadResult r = host::read_subtitles(film_);
@@ -131,6 +143,17 @@ TEST_F(Container, StopsAtTheBudgetAndSaysWhatIsLeft) {
     EXPECT_GT(cues, 0u);
     EXPECT_LT(cues, 30u);
   }
+  // Past its last subtitle the demuxer reads on without returning a packet;
+  // the byte budget stops it there too.
+  ReadResult early = host::read_subtitles(early_, bytes);
+  ASSERT_TRUE(early.ok) << early.error;
+  EXPECT_FALSE(early.complete);
+  EXPECT_EQ(early.streams[0].cues.size(), 1u);
+  ASSERT_EQ(early.warnings.size(), 1u);
+  EXPECT_EQ(early.warnings[0].rfind("reading stopped at the budget of 10.0 MiB read (", 0), 0u)
+      << early.warnings[0];
+  EXPECT_TRUE(host::read_subtitles(early_).complete);
+
   host::Limits no_time;
   no_time.max_milliseconds = 0;
   ReadResult r = host::read_subtitles(film_, no_time);
