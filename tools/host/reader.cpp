@@ -3,6 +3,7 @@
 // silent losses into warnings.
 #include "host/reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -108,6 +109,14 @@ void read_text(std::string_view raw, const Limits &limits, ReadResult &out) {
                            " with U+FFFD, the first at byte " + std::to_string(decoded.first_bad) +
                            " (read as " + decoded.encoding + ")");
   }
+  // FFmpeg's text demuxers parse the whole file into packets before the
+  // first is read, a few hundred bytes each: the lines bound that memory.
+  int64_t lines = std::count(decoded.text.begin(), decoded.text.end(), '\n');
+  if (lines > limits.max_text_lines) {
+    out.error = "has " + std::to_string(lines) + " lines of text, more than the " +
+                std::to_string(limits.max_text_lines) + " read as subtitles";
+    return;
+  }
   DemuxRequest request;
   request.memory = decoded.text;
   request.text_file = true;
@@ -129,7 +138,7 @@ void read_text(std::string_view raw, const Limits &limits, ReadResult &out) {
   // A format's parser drops what it cannot place (a WebVTT cue not set off
   // by a blank line, a STYLE block). One in a hundred is noise.
   int lost = timings - counts.packets;
-  if (lost > 0 && lost >= std::max(1, timings / 100)) {
+  if (out.complete && lost > 0 && lost >= std::max(1, timings / 100)) {
     out.warnings.push_back("FFmpeg read " +
                            plural(static_cast<size_t>(counts.packets), "cue", "cues") + " (as " +
                            out.format + ") from " +

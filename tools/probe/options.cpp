@@ -21,17 +21,17 @@ DESCRIPTION
     the collection and the primary and secondary selections. It prints what
     the library made of them.
 
-    Only regular files are read: a FIFO, a device or a directory is refused.
-    A text subtitle file (one without NUL bytes in its first 64 KiB, or with
-    a byte order mark or the byte pattern of UTF-16) is read whole, up to
-    32 MiB. Its encoding is found in this order: a byte order mark; the byte
-    pattern of UTF-16 (LE or BE) without one; UTF-8, when the text is valid
-    UTF-8 or has fewer invalid sequences than valid multi-byte ones; else
-    uchardet. It is converted to UTF-8 (iconv), each invalid byte sequence
-    replaced by U+FFFD and counted in a warning. The format is then found by
-    FFmpeg from the content, never from the file name: SubRip, ASS/SSA,
-    WebVTT, MicroDVD, SAMI, MPL2, SubViewer and every other text subtitle
-    format FFmpeg reads.
+    Only regular files are read: a FIFO, a device or a directory is refused. A
+    text subtitle file (one without NUL bytes in its first 64 KiB, or with a
+    byte order mark or the byte pattern of UTF-16) is read whole, up to 32 MiB
+    and 300,000 lines. Its encoding is found in this order: a byte order mark;
+    the byte pattern of UTF-16 (LE or BE) without one; UTF-8, when the text is
+    valid UTF-8 or has fewer invalid sequences than valid multi-byte ones;
+    else uchardet. It is converted to UTF-8 (iconv), each invalid byte
+    sequence replaced by U+FFFD and counted in a warning. The format is then
+    found by FFmpeg from the content, never from the file name: SubRip,
+    ASS/SSA, WebVTT, MicroDVD, SAMI, MPL2, SubViewer and every other text
+    subtitle format FFmpeg reads.
 
     Any other file is a container (Matroska, MP4, MPEG-TS, ...), opened by
     FFmpeg from the file and read packet by packet: only its subtitle streams
@@ -139,11 +139,11 @@ EXIT STATUS
         beyond 64 or beyond the library's 64 tracks, the part of a container
         the budget left unread, and what FFmpeg warns about (such as a file
         cut short).
-    1   at least one FILE gave no track: a line on standard error names it
-        and the cause (it cannot be opened, is not a regular file, is a text
-        file over 32 MiB, its encoding cannot be found, FFmpeg does not
-        recognise it, it has no subtitle stream, or no cue could be read from
-        it), and the other FILEs are still shown.
+    1   at least one FILE gave no track: a line on standard error names it and
+        the cause (it cannot be opened, is not a regular file, is a text file
+        over 32 MiB or 300,000 lines, its encoding cannot be found, FFmpeg
+        does not recognise it, it has no subtitle stream, or no cue could be
+        read from it), and the other FILEs are still shown.
     2   the command line is wrong.
 
 EXAMPLES
