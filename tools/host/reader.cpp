@@ -30,7 +30,9 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kHeadBytes = 65536;
 
 Clock::time_point deadline_of(const Limits &limits) {
-  return Clock::now() + std::chrono::milliseconds(std::max<int64_t>(limits.max_milliseconds, 0));
+  // At most about 35 years ahead, so that the sum cannot overflow.
+  int64_t ms = std::clamp<int64_t>(limits.max_milliseconds, 0, int64_t{1} << 40);
+  return Clock::now() + std::chrono::milliseconds(ms);
 }
 
 bool digits(std::string_view s, size_t &i, size_t min) {
