@@ -1,21 +1,24 @@
-// FFmpeg reading through memory: the converted text (or a container's raw
-// bytes) is never written to a file, and no file name reaches the probing,
-// so the format is decided by the content.
+// FFmpeg reading of subtitle streams. A container is opened by FFmpeg from
+// its file, so that only what is read is in memory; a text file (converted
+// to UTF-8 already) is read through an in-memory I/O context. The demuxer
+// discards every other stream, and the read stops at the budget: FFmpeg's own
+// waits are interrupted through the context's interrupt callback, and the
+// loop checks the bytes read and kept after every packet.
 #include "host/demux.h"
-#include "host/text.h"
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <numeric>
 
+#include "host/text.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/mem.h>
 }
@@ -23,9 +26,13 @@ extern "C" {
 namespace host {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int kIoBufferSize = 1 << 15;
 // A cue whose end is unknown lasts until the next one starts, or this long.
 constexpr int64_t kOpenEndMs = 5000;
+// What a kept packet costs beyond its bytes: the cue record and its line.
+constexpr int64_t kPacketOverhead = 64;
 
 struct Memory {
   const uint8_t *data;
@@ -65,9 +72,29 @@ int64_t seek_memory(void *opaque, int64_t offset, int whence) {
   return m->pos;
 }
 
+// The deadline and the cancel flag, as FFmpeg's interrupt callback sees them.
+struct Budget {
+  Clock::time_point deadline;
+  const std::atomic<bool> *cancel = nullptr;
+
+  bool cancelled() const { return cancel != nullptr && cancel->load(std::memory_order_relaxed); }
+  bool expired() const { return Clock::now() >= deadline; }
+};
+
+int interrupt(void *opaque) {
+  const auto *budget = static_cast<const Budget *>(opaque);
+  return budget->cancelled() || budget->expired() ? 1 : 0;
+}
+
 std::string av_error_text(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {0};
   av_strerror(code, text, sizeof text);
+  return text;
+}
+
+std::string megabytes(int64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
   return text;
 }
 
@@ -85,6 +112,9 @@ struct CodecCloser {
 };
 struct PacketCloser {
   void operator()(AVPacket *pkt) const { av_packet_free(&pkt); }
+};
+struct DictCloser {
+  void operator()(AVDictionary *dict) const { av_dict_free(&dict); }
 };
 
 int32_t clamp_ms(int64_t ms) {
@@ -110,7 +140,31 @@ std::string event_text(const char *ass) {
   return text;
 }
 
-// Gives every cue of unknown end the start of the next cue, in time order.
+// Whether a packet holds no visible text: only markup, "&nbsp;" and white
+// space, as the cue that clears the screen in SAMI. A decoder that refuses
+// such a packet loses nothing.
+bool blank_packet(const AVPacket *pkt) {
+  std::string_view data(reinterpret_cast<const char *>(pkt->data),
+                        pkt->data != nullptr ? static_cast<size_t>(pkt->size) : 0);
+  size_t i = 0;
+  while (i < data.size()) {
+    char c = data[i];
+    if (c == '<') {
+      size_t close = data.find('>', i);
+      if (close == std::string_view::npos) return false;
+      i = close + 1;
+    } else if (data.substr(i, 6) == "&nbsp;" || data.substr(i, 6) == "&NBSP;") {
+      i += 6;
+    } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0') {
+      i++;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Gives every cue of unknown end the start of the next later cue.
 void close_open_ends(std::vector<Cue> &cues, const std::vector<bool> &open_end) {
   std::vector<size_t> order(cues.size());
   std::iota(order.begin(), order.end(), 0);
@@ -130,80 +184,56 @@ void close_open_ends(std::vector<Cue> &cues, const std::vector<bool> &open_end) 
   }
 }
 
-// FFmpeg's messages of the file being read; the probe reads one file at a
-// time and FFmpeg logs on the calling thread while demuxing subtitles.
-std::vector<std::string> *g_log = nullptr;
-
-void collect_log(void *, int level, const char *format, va_list args) {
-  if (level > AV_LOG_WARNING || g_log == nullptr) return;
-  char text[512];
-  va_list copy;
-  va_copy(copy, args);
-  std::vsnprintf(text, sizeof text, format, copy);
-  va_end(copy);
-  std::string message(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-  if (message.empty()) return;
-  if (std::find(g_log->begin(), g_log->end(), message) == g_log->end()) {
-    g_log->push_back(std::move(message));
-  }
-}
-
-struct LogScope {
-  explicit LogScope(std::vector<std::string> &log) { g_log = &log; }
-  ~LogScope() { g_log = nullptr; }
-  LogScope(const LogScope &) = delete;
-  LogScope &operator=(const LogScope &) = delete;
-};
-
-struct TextDecoder {
-  std::unique_ptr<AVCodecContext, CodecCloser> ctx;
-  Stream *stream = nullptr;
+struct StreamState {
+  Stream *stream = nullptr;  // null: the stream is not read
+  std::unique_ptr<AVCodecContext, CodecCloser> decoder;
   std::vector<bool> open_end;
+  int refused = 0;
+  std::string first_refused;
 };
 
-bool open_decoder(const AVStream *st, TextDecoder &dec, std::string &error) {
+// Opens the stream's decoder, or says why it cannot be.
+bool open_decoder(const AVStream *st, StreamState &state, std::string &why) {
   const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
   if (codec == nullptr) {
-    error = "stream " + std::to_string(st->index) + ": FFmpeg has no decoder for " +
-            avcodec_get_name(st->codecpar->codec_id);
+    why = std::string("FFmpeg has no decoder for ") + avcodec_get_name(st->codecpar->codec_id);
     return false;
   }
-  dec.ctx.reset(avcodec_alloc_context3(codec));
-  if (!dec.ctx) {
-    error = "out of memory";
+  state.decoder.reset(avcodec_alloc_context3(codec));
+  if (!state.decoder) {
+    why = "out of memory";
     return false;
   }
-  int r = avcodec_parameters_to_context(dec.ctx.get(), st->codecpar);
+  int r = avcodec_parameters_to_context(state.decoder.get(), st->codecpar);
   if (r >= 0) {
-    dec.ctx->pkt_timebase = st->time_base;
-    r = avcodec_open2(dec.ctx.get(), codec, nullptr);
+    state.decoder->pkt_timebase = st->time_base;
+    r = avcodec_open2(state.decoder.get(), codec, nullptr);
   }
   if (r < 0) {
-    error = "stream " + std::to_string(st->index) + ": cannot open the " + codec->name +
-            " decoder: " + av_error_text(r);
+    state.decoder.reset();
+    why = std::string("cannot open the ") + codec->name + " decoder: " + av_error_text(r);
     return false;
   }
   return true;
 }
 
-void skip_packet(TextDecoder &dec, const std::string &cause) {
-  if (dec.stream->skipped++ == 0) dec.stream->first_skipped = cause;
+void refuse(StreamState &state, const std::string &cause) {
+  if (state.refused++ == 0) state.first_refused = cause;
 }
 
-// Turns one packet into a cue of the stream, or counts it as skipped.
-void decode_packet(const AVStream *st, const AVPacket *pkt, TextDecoder &dec) {
+// Turns one packet into a cue of the stream, or counts it as refused.
+void decode_packet(const AVStream *st, AVPacket *pkt, bool text_file, StreamState &state) {
   int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
   if (pts == AV_NOPTS_VALUE) {
-    skip_packet(dec, "no time");
+    if (!blank_packet(pkt)) refuse(state, "a cue without a time");
     return;
   }
   int64_t base_ms = av_rescale_q(pts, st->time_base, AVRational{1, 1000});
   AVSubtitle sub{};
   int got = 0;
-  int r = avcodec_decode_subtitle2(dec.ctx.get(), &sub, &got, const_cast<AVPacket *>(pkt));
+  int r = avcodec_decode_subtitle2(state.decoder.get(), &sub, &got, pkt);
   if (r < 0) {
-    skip_packet(dec, "at " + format_time(base_ms) + ", " + av_error_text(r));
+    if (!blank_packet(pkt)) refuse(state, "at " + format_time(base_ms) + ": " + av_error_text(r));
     return;
   }
   if (!got) return;
@@ -216,115 +246,253 @@ void decode_packet(const AVStream *st, const AVPacket *pkt, TextDecoder &dec) {
       cue.lines.emplace_back(rect->text);
     }
   }
-  bool has_end = sub.end_display_time > sub.start_display_time &&
-                 sub.end_display_time != std::numeric_limits<uint32_t>::max();
-  int64_t end_ms = base_ms + sub.end_display_time;
-  if (!has_end && pkt->duration > 0) {
+  int64_t start_ms = base_ms + sub.start_display_time;
+  int64_t end_ms = 0;
+  bool has_end = true;
+  if (text_file && pkt->duration >= 0) {
+    // FFmpeg's text demuxers give every cue its duration from the file and
+    // mark an end the file leaves open with -1; 0 is a cue of no length.
     end_ms = base_ms + av_rescale_q(pkt->duration, st->time_base, AVRational{1, 1000});
-    has_end = true;
+  } else if (!text_file && pkt->duration > 0) {
+    end_ms = base_ms + av_rescale_q(pkt->duration, st->time_base, AVRational{1, 1000});
+  } else if (!text_file && sub.end_display_time > sub.start_display_time &&
+             sub.end_display_time != std::numeric_limits<uint32_t>::max()) {
+    end_ms = base_ms + sub.end_display_time;
+  } else {
+    has_end = false;
   }
-  cue.start_ms = clamp_ms(base_ms + sub.start_display_time);
-  cue.end_ms = clamp_ms(end_ms);
   avsubtitle_free(&sub);
   if (cue.lines.empty()) return;
-  dec.stream->cues.push_back(std::move(cue));
-  dec.open_end.push_back(!has_end);
+  cue.start_ms = clamp_ms(start_ms);
+  cue.end_ms = clamp_ms(std::max(end_ms, start_ms));
+  state.stream->cues.push_back(std::move(cue));
+  state.open_end.push_back(!has_end);
+}
+
+// "streams 65, 66 and 67" from the indexes.
+std::string stream_list(const std::vector<int> &indexes) {
+  std::string text = indexes.size() == 1 ? "stream " : "streams ";
+  for (size_t i = 0; i < indexes.size(); i++) {
+    if (i > 0) text += i + 1 == indexes.size() ? " and " : ", ";
+    text += std::to_string(indexes[i]);
+  }
+  return text;
+}
+
+bool wanted(const DemuxRequest &request, int index) {
+  return request.only == nullptr ||
+         std::find(request.only->begin(), request.only->end(), index) != request.only->end();
 }
 
 }  // namespace
 
-void quiet_ffmpeg() {
-  av_log_set_callback(collect_log);
-}
-
-std::string ffmpeg_versions() {
-  auto version = [](const char *name, unsigned v) {
-    return std::string(name) + " " + std::to_string(AV_VERSION_MAJOR(v)) + "." +
-           std::to_string(AV_VERSION_MINOR(v)) + "." + std::to_string(AV_VERSION_MICRO(v));
-  };
-  return version("libavformat", avformat_version()) + ", " +
-         version("libavcodec", avcodec_version()) + ", " + version("libavutil", avutil_version());
-}
-
-bool demux(const std::string &bytes, Demuxed &out, std::string &error) {
-  out = Demuxed{};
-  LogScope log(out.warnings);
-  Memory memory{reinterpret_cast<const uint8_t *>(bytes.data()), static_cast<int64_t>(bytes.size()),
-                0};
-  auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
-  if (buffer == nullptr) {
-    error = "out of memory";
-    return false;
-  }
-  std::unique_ptr<AVIOContext, IoCloser> io(
-      avio_alloc_context(buffer, kIoBufferSize, 0, &memory, read_memory, nullptr, seek_memory));
-  if (!io) {
-    av_free(buffer);
-    error = "out of memory";
-    return false;
-  }
+void demux(const DemuxRequest &request, const Limits &limits, ReadResult &out,
+           DemuxCounts &counts) {
+  Budget budget{request.deadline, limits.cancel};
+  std::unique_ptr<AVIOContext, IoCloser> io;
+  Memory memory{reinterpret_cast<const uint8_t *>(request.memory.data()),
+                static_cast<int64_t>(request.memory.size()), 0};
   AVFormatContext *raw_ctx = avformat_alloc_context();
   if (raw_ctx == nullptr) {
-    error = "out of memory";
-    return false;
+    out.error = "out of memory";
+    return;
   }
-  raw_ctx->pb = io.get();
-  raw_ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+  raw_ctx->interrupt_callback = AVIOInterruptCB{interrupt, &budget};
+  AVDictionary *raw_options = nullptr;
+  // Nothing read here opens further files or connections on its own (a
+  // playlist, a reference to external data): a local file may open local
+  // files only, and bytes in memory nothing.
+  if (request.url.compare(0, 5, "file:") == 0) {
+    av_dict_set(&raw_options, "protocol_whitelist", "file", 0);
+  } else if (request.url.empty()) {
+    av_dict_set(&raw_options, "protocol_whitelist", "none", 0);
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
+    if (buffer != nullptr) {
+      io.reset(
+          avio_alloc_context(buffer, kIoBufferSize, 0, &memory, read_memory, nullptr, seek_memory));
+      if (!io) av_free(buffer);
+    }
+    if (!io) {
+      avformat_free_context(raw_ctx);
+      av_dict_free(&raw_options);
+      out.error = "out of memory";
+      return;
+    }
+    raw_ctx->pb = io.get();
+    raw_ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+  }
+  std::unique_ptr<AVDictionary, DictCloser> options_guard;
   // On failure avformat_open_input frees the context itself.
-  int r = avformat_open_input(&raw_ctx, "", nullptr, nullptr);
+  int r = avformat_open_input(&raw_ctx, request.url.c_str(), nullptr, &raw_options);
+  options_guard.reset(raw_options);
   if (r < 0) {
-    error = "FFmpeg does not recognise its format (" + av_error_text(r) + ")";
-    return false;
+    if (budget.cancelled()) {
+      out.error = "cancelled";
+    } else if (r == AVERROR_EXIT) {
+      out.error = "FFmpeg could not open it within the time budget";
+    } else if (r == AVERROR_INVALIDDATA) {
+      out.error = "FFmpeg does not recognise its format (" + av_error_text(r) + ")";
+    } else {
+      out.error = "FFmpeg cannot open it: " + av_error_text(r);
+    }
+    return;
   }
   std::unique_ptr<AVFormatContext, FormatCloser> fmt(raw_ctx);
-  avformat_find_stream_info(fmt.get(), nullptr);
   out.format = fmt->iformat->name;
-  out.stream_count = static_cast<int>(fmt->nb_streams);
+  // Formats that declare their streams in a header need no probing of
+  // packets; the others (MPEG-TS) find them while reading.
+  if (fmt->nb_streams == 0 || (fmt->ctx_flags & AVFMTCTX_NOHEADER) != 0) {
+    for (unsigned i = 0; i < fmt->nb_streams; i++) {
+      if (fmt->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE) {
+        fmt->streams[i]->discard = AVDISCARD_ALL;
+      }
+    }
+    avformat_find_stream_info(fmt.get(), nullptr);
+  }
 
-  // Decoders by stream index; only text subtitle streams have one.
-  std::vector<TextDecoder> decoders(fmt->nb_streams);
-  out.streams.reserve(fmt->nb_streams);
+  std::vector<int> skipped;  // subtitle streams beyond max_streams
+  std::vector<int> subtitle_indexes;
   for (unsigned i = 0; i < fmt->nb_streams; i++) {
-    const AVStream *st = fmt->streams[i];
-    if (st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE) continue;
+    AVStream *st = fmt->streams[i];
+    bool subtitle = st->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
+    if (subtitle) subtitle_indexes.push_back(st->index);
+    if (!subtitle || !wanted(request, st->index)) {
+      st->discard = AVDISCARD_ALL;
+      continue;
+    }
+    if (static_cast<int>(out.streams.size()) >= limits.max_streams) {
+      st->discard = AVDISCARD_ALL;
+      skipped.push_back(st->index);
+      continue;
+    }
+    st->discard = AVDISCARD_DEFAULT;
     const AVCodecDescriptor *desc = avcodec_descriptor_get(st->codecpar->codec_id);
     Stream stream;
     stream.index = st->index;
     stream.codec = avcodec_get_name(st->codecpar->codec_id);
     stream.text = desc == nullptr || (desc->props & AV_CODEC_PROP_BITMAP_SUB) == 0;
+    if (const AVDictionaryEntry *e = av_dict_get(st->metadata, "language", nullptr, 0)) {
+      stream.language = e->value;
+    }
+    if (const AVDictionaryEntry *e = av_dict_get(st->metadata, "title", nullptr, 0)) {
+      stream.title = e->value;
+    }
     out.streams.push_back(std::move(stream));
   }
-  if (out.streams.empty()) {
-    error = "no subtitle stream (FFmpeg reads it as " + out.format + ")";
-    return false;
+  if (request.only != nullptr) {
+    std::vector<int> missing;
+    for (int index : *request.only) {
+      if (std::find(subtitle_indexes.begin(), subtitle_indexes.end(), index) ==
+          subtitle_indexes.end()) {
+        missing.push_back(index);
+      }
+    }
+    if (!missing.empty()) {
+      out.warnings.push_back(stream_list(missing) +
+                             " asked for: not a subtitle stream of the file");
+    }
   }
+  if (!skipped.empty()) {
+    out.warnings.push_back("the file has " + std::to_string(out.streams.size() + skipped.size()) +
+                           " subtitle streams, of which the first " +
+                           std::to_string(limits.max_streams) +
+                           " are read: " + stream_list(skipped) + " left out");
+  }
+  if (out.streams.empty()) {
+    out.error = request.only == nullptr
+                    ? "no subtitle stream (FFmpeg reads it as " + out.format + ")"
+                    : "none of the streams asked for is a subtitle stream";
+    return;
+  }
+
+  // States by stream index; only the streams read have one.
+  std::vector<StreamState> states(fmt->nb_streams);
   for (Stream &stream : out.streams) {
+    StreamState &state = states[static_cast<size_t>(stream.index)];
+    state.stream = &stream;
     if (!stream.text) continue;
-    TextDecoder &dec = decoders[static_cast<size_t>(stream.index)];
-    if (!open_decoder(fmt->streams[stream.index], dec, error)) return false;
-    dec.stream = &stream;
+    std::string why;
+    if (!open_decoder(fmt->streams[stream.index], state, why)) {
+      if (request.text_file) {
+        out.error = why;
+        return;
+      }
+      out.warnings.push_back("stream " + std::to_string(stream.index) + ": " + why +
+                             "; listed without cues");
+    }
   }
 
   std::unique_ptr<AVPacket, PacketCloser> pkt(av_packet_alloc());
   if (!pkt) {
-    error = "out of memory";
-    return false;
+    out.error = "out of memory";
+    return;
   }
-  while ((r = av_read_frame(fmt.get(), pkt.get())) >= 0) {
+  int64_t kept = 0;
+  int64_t last_ms = std::numeric_limits<int64_t>::min();
+  std::string stopped;  // why the budget ended the read
+  for (;;) {
+    r = av_read_frame(fmt.get(), pkt.get());
+    if (r < 0) break;
     auto index = static_cast<size_t>(pkt->stream_index);
-    if (index < decoders.size() && decoders[index].stream != nullptr) {
-      decode_packet(fmt->streams[index], pkt.get(), decoders[index]);
+    if (index < states.size() && states[index].stream != nullptr) {
+      const AVStream *st = fmt->streams[index];
+      counts.packets++;
+      kept += int64_t{pkt->size} + kPacketOverhead;
+      if (pkt->pts != AV_NOPTS_VALUE) {
+        last_ms = std::max(last_ms, av_rescale_q(pkt->pts, st->time_base, AVRational{1, 1000}));
+      }
+      if (states[index].decoder) decode_packet(st, pkt.get(), request.text_file, states[index]);
     }
     av_packet_unref(pkt.get());
+    if (budget.cancelled()) {
+      out.streams.clear();
+      out.error = "cancelled";
+      return;
+    }
+    int64_t pos = fmt->pb != nullptr ? avio_tell(fmt->pb) : 0;
+    if (budget.expired()) {
+      stopped = "the time budget of " + std::to_string(limits.max_milliseconds) + " ms";
+    } else if (pos > limits.max_container_bytes) {
+      stopped = "the budget of " + megabytes(limits.max_container_bytes) + " read";
+    } else if (kept > limits.max_packet_bytes) {
+      stopped = "the budget of " + megabytes(limits.max_packet_bytes) + " of subtitle packets";
+    }
+    if (!stopped.empty()) break;
   }
-  if (r != AVERROR_EOF) {
-    error = "FFmpeg stopped reading it: " + av_error_text(r);
-    return false;
+  if (r < 0 && r != AVERROR_EOF) {
+    if (budget.cancelled()) {
+      out.streams.clear();
+      out.error = "cancelled";
+      return;
+    }
+    if (r == AVERROR_EXIT) {
+      stopped = "the time budget of " + std::to_string(limits.max_milliseconds) + " ms";
+    } else {
+      out.warnings.push_back("FFmpeg stopped reading it: " + av_error_text(r));
+      out.complete = false;
+    }
   }
-  for (TextDecoder &dec : decoders) {
-    if (dec.stream != nullptr) close_open_ends(dec.stream->cues, dec.open_end);
+  if (!stopped.empty()) {
+    out.complete = false;
+    int64_t pos = fmt->pb != nullptr ? avio_tell(fmt->pb) : 0;
+    int64_t size = fmt->pb != nullptr ? avio_size(fmt->pb) : -1;
+    std::string where = megabytes(pos) + (size > 0 ? " of " + megabytes(size) : "");
+    std::string after = last_ms == std::numeric_limits<int64_t>::min()
+                            ? "no subtitle was read"
+                            : "subtitles after " + format_time(last_ms) + " are not read";
+    out.warnings.push_back("reading stopped at " + stopped + " (" + where + "): " + after);
   }
-  return true;
+  for (StreamState &state : states) {
+    if (state.stream == nullptr) continue;
+    close_open_ends(state.stream->cues, state.open_end);
+    if (state.refused == 0) continue;
+    std::string where =
+        request.text_file ? "" : "stream " + std::to_string(state.stream->index) + ": ";
+    out.warnings.push_back(where + "left out " + std::to_string(state.refused) +
+                           (state.refused == 1 ? " cue" : " cues") +
+                           " FFmpeg cannot decode (the first " + state.first_refused + ")");
+  }
+  out.ok = true;
 }
 
 }  // namespace host

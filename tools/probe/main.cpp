@@ -7,9 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "host/demux.h"
-#include "host/input.h"
+#include "ffmpeg_log.h"
 #include "host/language.h"
+#include "host/loader.h"
+#include "host/reader.h"
 #include "options.h"
 #include "report.h"
 #include "tpsubm.h"
@@ -17,152 +18,30 @@
 namespace probe {
 namespace {
 
-using host::Cue;
-using host::Demuxed;
-using host::Input;
-using host::Stream;
-
 constexpr const char *kProgram = "tpsubm-probe";
 
-// Everything the library needs to hold one file's tracks, or the cause why
-// it cannot. The file's tracks are added to `tracks` only when all of them
-// were built; on failure those already created are destroyed again.
-class FileLoader {
- public:
-  FileLoader(const Options &options, const std::string &parent, host::Detector &detector)
-      : options_(options), parent_(parent), detector_(detector) {}
+void warn(const std::string &where, const std::string &message) {
+  std::fprintf(stderr, "%s: %s: %s\n", kProgram, where.c_str(), message.c_str());
+}
 
-  bool load(const std::string &path, std::vector<Track> &tracks, std::string &error) {
-    std::string raw;
-    Input input;
-    Demuxed demuxed;
-    if (!host::read_file(path, raw, error) || !host::decode_input(std::move(raw), input, error) ||
-        !host::demux(input.bytes, demuxed, error)) {
-      return false;
-    }
-    std::vector<Track> made;
-    for (const Stream &stream : demuxed.streams) {
-      Track track;
-      track.file = path;
-      track.stream = input.is_text ? -1 : stream.index;
-      track.format = stream.codec;
-      track.text = stream.text;
-      track.cues = static_cast<int32_t>(stream.cues.size());
-      // Text in a container is UTF-8 by the container's own rules.
-      std::string encoding;
-      if (stream.text)
-        encoding = input.is_text ? host::library_encoding_name(input.encoding) : "utf-8";
-      int32_t index =
-          options_.index_from_hash ? 0 : next_index_ + static_cast<int32_t>(made.size());
-      bool ok = build(stream, index, encoding, track, error);
-      if (track.id >= 0) made.push_back(track);
-      if (!ok) {
-        if (!input.is_text) error = "stream " + std::to_string(stream.index) + ": " + error;
-        for (const Track &t : made) tpsubm_destroy(t.id);
-        return false;
-      }
-    }
-    for (const Stream &stream : demuxed.streams) {
-      if (stream.skipped == 0) continue;
-      std::string where = input.is_text ? path : path + "#" + std::to_string(stream.index);
-      std::fprintf(stderr, "%s: %s: skipped %d cue%s FFmpeg cannot decode (first: %s)\n", kProgram,
-                   where.c_str(), stream.skipped, stream.skipped == 1 ? "" : "s",
-                   stream.first_skipped.c_str());
-    }
-    if (!demuxed.warnings.empty()) {
-      std::string more;
-      if (demuxed.warnings.size() > 1) {
-        more = " (and " + std::to_string(demuxed.warnings.size() - 1) + " more)";
-      }
-      std::fprintf(stderr, "%s: %s: FFmpeg warns: %s%s\n", kProgram, path.c_str(),
-                   demuxed.warnings[0].c_str(), more.c_str());
-    }
-    next_index_ += static_cast<int32_t>(made.size());
-    tracks.insert(tracks.end(), made.begin(), made.end());
-    return true;
-  }
-
- private:
-  bool library_error(const char *what, std::string &error) {
-    error = std::string("the library refused to ") + what + ": " + tpsubm_last_error();
+// Reads and loads one file, reporting on standard error. False when the file
+// gave no track.
+bool load_file(const std::string &file, host::Loader &loader, std::vector<Track> &tracks) {
+  host::ReadResult read = host::read_subtitles(file);
+  std::vector<std::string> ffmpeg = take_ffmpeg_log();
+  host::Loaded loaded = loader.load(file, read);
+  if (!loaded.ok) {
+    warn(file, loaded.error);
     return false;
   }
-
-  bool build(const Stream &stream, int32_t index, const std::string &encoding, Track &track,
-             std::string &error) {
-    const char *suffix = options_.suffix.empty() ? nullptr : options_.suffix.c_str();
-    if (stream.codec == "hdmv_pgs_subtitle") suffix = "pgssub";
-    track.id = tpsubm_create(parent_.c_str(), index, 0, options_.brackets ? 1 : 0, 0, suffix);
-    if (track.id < 0) return library_error("create a track", error);
-    for (const Cue &cue : stream.cues) {
-      int32_t position = tpsubm_add_cue(track.id, cue.start_ms, cue.end_ms);
-      if (position < 0) return library_error("add a cue", error);
-      for (const std::string &line : cue.lines) {
-        if (tpsubm_add_cue_line(track.id, position, line.c_str()) != TPSUBM_OK) {
-          return library_error("add a cue line", error);
-        }
-      }
-    }
-    if (tpsubm_finalize(track.id) != TPSUBM_OK) return library_error("finalize the track", error);
-    if (!encoding.empty()) tpsubm_set_encoding(track.id, encoding.c_str());
-    if (options_.server_file) tpsubm_set_tovrin_server_file(track.id, 1);
-    if (stream.text) {
-      // The detector learns the track's Chinese script from all its lines.
-      std::vector<std::string> lines;
-      for (const Cue &cue : stream.cues)
-        lines.insert(lines.end(), cue.lines.begin(), cue.lines.end());
-      detector_.prepare(lines);
-      // A track whose lines all go unanswered ("♪ ♪") simply has no language.
-      int32_t status = tpsubm_detect_languages(track.id);
-      if (status != TPSUBM_OK && status != TPSUBM_NO_LANGUAGES) {
-        return library_error("detect the languages", error);
-      }
-    }
-    return true;
+  for (const std::string &warning : loaded.warnings) warn(file, warning);
+  if (!ffmpeg.empty()) {
+    std::string more;
+    if (ffmpeg.size() > 1) more = " (and " + std::to_string(ffmpeg.size() - 1) + " more)";
+    warn(file, "FFmpeg warns: " + ffmpeg[0] + more);
   }
-
-  const Options &options_;
-  const std::string &parent_;
-  host::Detector &detector_;
-  int32_t next_index_ = 1;
-};
-
-int32_t line_total(const Track &track) {
-  int32_t total = 0;
-  for (int32_t p = 0; p < track.cues; p++) total += tpsubm_cue_line_count(track.id, p);
-  return total;
-}
-
-std::string lang(const char *code) {
-  return code != nullptr ? code : "";
-}
-
-// The first member with the most lines, or -1 when no member has a line.
-int32_t default_primary(const std::vector<Track> &tracks) {
-  int32_t primary = -1;
-  int32_t most = 0;
-  for (const Track &t : tracks) {
-    int32_t lines = t.in_collection ? line_total(t) : 0;
-    if (lines > most) {
-      most = lines;
-      primary = t.id;
-    }
-  }
-  return primary;
-}
-
-// The first other member whose first language is none of the primary's.
-int32_t default_secondary(const std::vector<Track> &tracks, int32_t primary) {
-  std::string taken1 = lang(tpsubm_language1(primary));
-  std::string taken2 = tpsubm_is_bilingual(primary) ? lang(tpsubm_language2(primary)) : "";
-  for (const Track &t : tracks) {
-    std::string first = lang(tpsubm_language1(t.id));
-    if (t.in_collection && t.id != primary && !first.empty() && first != taken1 &&
-        first != taken2) {
-      return t.id;
-    }
-  }
-  return -1;
+  tracks.insert(tracks.end(), loaded.tracks.begin(), loaded.tracks.end());
+  return true;
 }
 
 bool known_id(const std::vector<Track> &tracks, int32_t id) {
@@ -201,32 +80,27 @@ int run(int argc, char **argv) {
   if (!translator.set_language(language) && options.lang) {
     return usage_error("--lang: ICU has no names in '" + language + "'");
   }
-  host::quiet_ffmpeg();
+  collect_ffmpeg_log();
   // The probe is a program of its own: it may set the allocator for CLD2.
   host::tune_allocator_for_detection();
-  host::Detector detector;
-  tpsubm_set_detector(host::Detector::detect, &detector);
   tpsubm_set_translator(host::Translator::translate, &translator);
 
   std::vector<Track> tracks;
   bool failed = false;
-  FileLoader loader(options, parent, detector);
+  host::LoadOptions load_options;
+  load_options.parent = parent;
+  load_options.brackets = options.brackets;
+  load_options.server_file = options.server_file;
+  load_options.suffix = options.suffix;
+  load_options.index_from_hash = options.index_from_hash;
+  host::Loader loader(load_options);
   for (const std::string &file : options.files) {
-    if (!loader.load(file, tracks, error)) {
-      std::fprintf(stderr, "%s: %s: %s\n", kProgram, file.c_str(), error.c_str());
-      failed = true;
-    }
+    if (!load_file(file, loader, tracks)) failed = true;
   }
-
-  for (Track &t : tracks) {
-    t.name = host::display_name(t.id, translator);
-    if (tpsubm_collection_add(t.id) == TPSUBM_OK) {
-      t.in_collection = true;
-    } else {
-      std::fprintf(stderr, "%s: %s: not in the collection: %s\n", kProgram, t.label().c_str(),
-                   tpsubm_last_error());
-    }
-  }
+  std::vector<std::string> refusals;
+  host::add_to_collection(tracks, refusals, &translator);
+  for (const std::string &refusal : refusals)
+    std::fprintf(stderr, "%s: %s\n", kProgram, refusal.c_str());
   for (const Delay &delay : options.delays) {
     if (!known_id(tracks, delay.id)) {
       return usage_error("--delay: no track has the id " + std::to_string(delay.id));
@@ -239,8 +113,8 @@ int run(int argc, char **argv) {
       return usage_error(std::string(name) + ": no track has the id " + std::to_string(*given));
     }
   }
-  int32_t primary = options.primary.value_or(default_primary(tracks));
-  int32_t secondary = options.secondary.value_or(default_secondary(tracks, primary));
+  int32_t primary = options.primary.value_or(host::default_primary(tracks));
+  int32_t secondary = options.secondary.value_or(host::default_secondary(tracks, primary));
   tpsubm_set_primary(primary);
   tpsubm_set_secondary(secondary);
 
@@ -258,7 +132,6 @@ int run(int argc, char **argv) {
   std::fflush(stdout);
   tpsubm_clear();
   tpsubm_set_translator(nullptr, nullptr);
-  tpsubm_set_detector(nullptr, nullptr);
   return failed ? 1 : 0;
 }
 

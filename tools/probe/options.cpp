@@ -21,19 +21,33 @@ DESCRIPTION
     the collection and the primary and secondary selections. It prints what
     the library made of them.
 
-    Each FILE is read whole. A text file has its encoding detected (uchardet)
-    and is converted to UTF-8 (iconv; a byte order mark is dropped, UTF-16
-    and UTF-32 included). The format is then found by FFmpeg from the content,
-    never from the file name: SubRip, ASS/SSA, WebVTT, MicroDVD, SAMI, MPL2,
-    SubViewer and every other text subtitle format FFmpeg reads. A container
-    (Matroska, MP4, ...) is handed to FFmpeg as it is, and each of its
-    subtitle streams becomes a track of its own. Bitmap streams (PGS, VobSub,
-    DVB) are listed as tracks without cues; a PGS track gets the suffix
-    "pgssub", which the library shows as " PGS".
+    Only regular files are read: a FIFO, a device or a directory is refused.
+    A text subtitle file (one without NUL bytes in its first 64 KiB, or with
+    a byte order mark or the byte pattern of UTF-16) is read whole, up to
+    32 MiB. Its encoding is found in this order: a byte order mark; the byte
+    pattern of UTF-16 (LE or BE) without one; UTF-8, when the text is valid
+    UTF-8 or has fewer invalid sequences than valid multi-byte ones; else
+    uchardet. It is converted to UTF-8 (iconv), each invalid byte sequence
+    replaced by U+FFFD and counted in a warning. The format is then found by
+    FFmpeg from the content, never from the file name: SubRip, ASS/SSA,
+    WebVTT, MicroDVD, SAMI, MPL2, SubViewer and every other text subtitle
+    format FFmpeg reads.
+
+    Any other file is a container (Matroska, MP4, MPEG-TS, ...), opened by
+    FFmpeg from the file and read packet by packet: only its subtitle streams
+    are demuxed and decoded, and its text streams are UTF-8 by their format.
+    Each of its subtitle streams becomes a track of its own, up to 64 per
+    file; the others are named in a warning. Reading stops after 60 seconds
+    or 64 MiB of subtitle packets, and a warning says where. Bitmap streams
+    (PGS, VobSub, DVB) are listed as tracks without cues; a PGS track gets
+    the suffix "pgssub", which the library shows as " PGS".
 
     Each cue is decoded by FFmpeg into SubStation Alpha text; the Text field
     of every event becomes one line of the cue, with its override blocks and
-    "\N" breaks left in for the library's own cleaning. Languages are detected
+    "\N" breaks left in for the library's own cleaning. A cue keeps its
+    times; one of zero length is shown for no time, and one whose end the
+    file leaves open (SAMI, a container without durations) ends where the
+    next one starts, after 5 seconds at most. Languages are detected
     by CLD2, one vote per cleaned line, answering ISO 639-1 codes ("zh" for
     Chinese in either script); lines it cannot place, such as "♪ ♪", cast no
     vote. Language names are translated with ICU's display names.
@@ -117,13 +131,19 @@ OUTPUT
     with ">" before the cue shown.
 
 EXIT STATUS
-    0   every FILE was read. A cue that FFmpeg's decoder refuses (some do
-        so with a blank cue that only clears the screen) is left out and
-        counted in a line on standard error, and what FFmpeg warns about
-        while reading a file (such as a file cut short) is shown in one line
-        there too; neither is a failure.
-    1   at least one FILE could not be read: a line on standard error names
-        it and the cause, and the other FILEs are still shown.
+    0   every FILE gave at least one track. What was read only in part is
+        told in a line on standard error naming the file, and is not a
+        failure: invalid bytes replaced, fewer cues than the text has timing
+        lines (FFmpeg's parser dropped some), cues FFmpeg's decoder refuses
+        (blank cues that only clear the screen are not counted), streams
+        beyond 64 or beyond the library's 64 tracks, the part of a container
+        the budget left unread, and what FFmpeg warns about (such as a file
+        cut short).
+    1   at least one FILE gave no track: a line on standard error names it
+        and the cause (it cannot be opened, is not a regular file, is a text
+        file over 32 MiB, its encoding cannot be found, FFmpeg does not
+        recognise it, it has no subtitle stream, or no cue could be read from
+        it), and the other FILEs are still shown.
     2   the command line is wrong.
 
 EXAMPLES

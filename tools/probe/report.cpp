@@ -47,12 +47,21 @@ std::string describe(const std::vector<Track> &tracks, int32_t id) {
   return std::to_string(id) + " " + quoted(track->name) + " (" + track->label() + ")";
 }
 
-// One cue as "  > #3  00:00:11.000 --> 00:00:14.500  first line", with ">"
+// The width of the "  > #N" column: room for the largest position of any
+// track and two spaces, at least 9 so that short tracks keep one layout.
+size_t position_width(const std::vector<Track> &tracks) {
+  int32_t most = 0;
+  for (const Track &t : tracks) most = std::max(most, t.cues - 1);
+  return std::max<size_t>(9, 5 + std::to_string(most).size() + 2);
+}
+
+// One cue as "  > #3   00:00:11.000 --> 00:00:14.500  first line", with ">"
 // for the cue shown and the further lines below the first, aligned with it.
-void print_cue(bool shown, int32_t id, int32_t position) {
-  std::string prefix = pad(std::string(shown ? "  > #" : "    #") + std::to_string(position), 9) +
-                       format_time(tpsubm_cue_start_ms(id, position)) + " --> " +
-                       format_time(tpsubm_cue_end_ms(id, position)) + "  ";
+void print_cue(bool shown, int32_t id, int32_t position, size_t width) {
+  std::string prefix =
+      pad(std::string(shown ? "  > #" : "    #") + std::to_string(position), width) +
+      format_time(tpsubm_cue_start_ms(id, position)) + " --> " +
+      format_time(tpsubm_cue_end_ms(id, position)) + "  ";
   std::vector<std::string> lines;
   int32_t count = tpsubm_cue_line_count(id, position);
   for (int32_t k = 0; k < count; k++) {
@@ -106,6 +115,7 @@ void print_selection(const std::vector<Track> &tracks) {
 
 void print_at(const std::vector<Track> &tracks, int32_t time_ms) {
   std::printf("at %s\n", format_time(time_ms).c_str());
+  size_t width = position_width(tracks);
   for (const Track &t : tracks) {
     int32_t track_time = tpsubm_effective_ms(t.id, time_ms, 0, 0, 0);
     std::string head = "track " + std::to_string(t.id) + "  " + t.label() + "  " + quoted(t.name);
@@ -126,9 +136,9 @@ void print_at(const std::vector<Track> &tracks, int32_t time_ms) {
     std::vector<int32_t> active;
     for (int32_t i = 0; i < tpsubm_active_count(); i++) active.push_back(tpsubm_active_index(i));
     if (shown >= 0 && std::find(active.begin(), active.end(), shown) == active.end()) {
-      print_cue(true, t.id, shown);
+      print_cue(true, t.id, shown, width);
     }
-    for (int32_t position : active) print_cue(position == shown, t.id, position);
+    for (int32_t position : active) print_cue(position == shown, t.id, position, width);
     if (shown < 0 && active.empty()) std::printf("    nothing on screen\n");
   }
 }
