@@ -61,6 +61,37 @@ const CodeTable &code_table() {
 // ("focal_len") or a lower-case letter followed by a capital ("DiffTime"):
 // those are units, codes and field names. Scripts written without spaces
 // (Han, kana, Thai...) have no such tokens, so their letters always count.
+// The classes of one code point that mostly_words tells apart.
+struct CharClass {
+  bool space = false;
+  bool digit = false;
+  bool letter = false;
+  bool cased = false;
+  bool lower = false;
+  bool upper = false;
+};
+
+CharClass classify(UChar32 c) {
+  CharClass k;
+  if (c < 0x80) {  // most subtitle text, without a lookup in ICU's tables
+    k.space = c == ' ' || (c >= '\t' && c <= '\r');
+    k.digit = c >= '0' && c <= '9';
+    k.lower = c >= 'a' && c <= 'z';
+    k.upper = c >= 'A' && c <= 'Z';
+    k.letter = k.cased = k.lower || k.upper;
+    return k;
+  }
+  k.space = u_isUWhiteSpace(c);
+  k.digit = u_isdigit(c);
+  k.letter = !k.digit && u_isalpha(c);
+  if (k.letter) k.cased = u_hasBinaryProperty(c, UCHAR_CASED);
+  if (k.cased) {
+    k.lower = u_islower(c);
+    k.upper = u_isupper(c);
+  }
+  return k;
+}
+
 bool mostly_words(std::string_view text) {
   int32_t letters = 0;
   int32_t digits = 0;
@@ -78,22 +109,23 @@ bool mostly_words(std::string_view text) {
       UChar32 c;
       U8_NEXT(bytes, i, length, c);
       if (c < 0) c = 0xFFFD;
-      if (u_isUWhiteSpace(c)) break;
-      if (u_isdigit(c)) {
+      CharClass k = classify(c);
+      if (k.space) break;
+      if (k.digit) {
         digits++;
         code_like = true;
       } else if (c == '_') {
         code_like = true;
-      } else if (u_isalpha(c)) {
+      } else if (k.letter) {
         letters++;
-        if (u_hasBinaryProperty(c, UCHAR_CASED)) {
+        if (k.cased) {
           cased_letters++;
-          if (previous_lower && u_isupper(c)) code_like = true;
+          if (previous_lower && k.upper) code_like = true;
         } else {
           other_letters++;
         }
       }
-      previous_lower = u_islower(c);
+      previous_lower = k.lower;
     }
     word_letters += other_letters + (code_like ? 0 : cased_letters);
   }
