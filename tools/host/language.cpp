@@ -207,7 +207,12 @@ void TrackAnswers::add_line(std::string_view line) {
       answers_.emplace(std::move(part), answer);
     }
   }
-  han_text_.emplace_back(line);
+  // Only lines with characters from U+2000 up can hold Chinese; their UTF-8
+  // has a byte of 0xE2 or more.
+  if (std::any_of(line.begin(), line.end(),
+                  [](char c) { return static_cast<uint8_t>(c) >= 0xE2; })) {
+    han_text_.emplace_back(line);
+  }
 }
 
 void TrackAnswers::finish() {

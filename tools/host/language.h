@@ -62,7 +62,7 @@ class TrackAnswers {
     size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
   };
   std::unordered_map<std::string, const char *, Hash, std::equal_to<>> answers_;
-  std::vector<std::string> han_text_;
+  std::vector<std::string> han_text_;  // the lines that may hold Chinese, until finish
   ChineseScript script_ = ChineseScript::none;
 };
 
