@@ -39,8 +39,8 @@ std::string stream_list(const std::vector<int> &indexes) {
 // Creates the track, adds its cues, finalizes it and detects its languages.
 // Returns "" or the cause of a failure; track.id is set once created.
 std::string build(const LoadOptions &options, const Stream &stream, int32_t index,
-                  const std::string &encoding, std::shared_ptr<const TrackAnswers> answers,
-                  Track &track) {
+                  const std::string &encoding, Detector &detector,
+                  const std::shared_ptr<const TrackAnswers> &answers, Track &track) {
   const char *suffix = options.suffix.empty() ? nullptr : options.suffix.c_str();
   if (stream.codec == "hdmv_pgs_subtitle") suffix = "pgssub";
   track.id = tpsubm_create(options.parent.c_str(), index, 0, options.brackets ? 1 : 0, 0, suffix);
@@ -59,10 +59,9 @@ std::string build(const LoadOptions &options, const Stream &stream, int32_t inde
   if (!encoding.empty()) tpsubm_set_encoding(track.id, encoding.c_str());
   if (options.server_file) tpsubm_set_tovrin_server_file(track.id, 1);
   if (stream.text) {
-    // The detector answers Chinese lines by the script of the whole track.
-    Detector detector;
+    // The detector learns the track's Chinese script from all its lines.
     if (answers) {
-      detector.use(std::move(answers));
+      detector.use(answers);
     } else {
       std::vector<std::string> lines;
       for (const Cue &cue : stream.cues)
@@ -82,7 +81,7 @@ std::string build(const LoadOptions &options, const Stream &stream, int32_t inde
 }  // namespace
 
 Loaded Loader::load(const std::string &file, const ReadResult &read,
-                    const std::vector<std::shared_ptr<const TrackAnswers>> &answers) {
+                    const std::vector<std::shared_ptr<const TrackAnswers>> *answers) {
   Loaded out;
   if (!read.ok) {
     out.error = read.error;
@@ -90,7 +89,8 @@ Loaded Loader::load(const std::string &file, const ReadResult &read,
   }
   out.warnings = read.warnings;
   std::vector<int> left_out;
-  for (const Stream &stream : read.streams) {
+  for (size_t k = 0; k < read.streams.size(); k++) {
+    const Stream &stream = read.streams[k];
     if (!left_out.empty()) {
       left_out.push_back(stream.index);
       continue;
@@ -108,9 +108,9 @@ Loaded Loader::load(const std::string &file, const ReadResult &read,
     if (stream.text) encoding = read.container ? "utf-8" : library_encoding_name(read.encoding);
     int32_t index =
         options_.index_from_hash ? 0 : next_index_ + static_cast<int32_t>(out.tracks.size());
-    size_t position = static_cast<size_t>(&stream - read.streams.data());
-    std::string error = build(options_, stream, index, encoding,
-                              position < answers.size() ? answers[position] : nullptr, track);
+    std::shared_ptr<const TrackAnswers> ahead;
+    if (answers != nullptr && k < answers->size()) ahead = (*answers)[k];
+    std::string error = build(options_, stream, index, encoding, detector_, ahead, track);
     if (track.id >= 0) out.tracks.push_back(track);
     if (error.empty()) continue;
     if (track.id < 0 && std::strcmp(tpsubm_last_error(), "too many handles") == 0) {
@@ -166,15 +166,10 @@ std::string library_encoding_name(const std::string &detected) {
   return detected;
 }
 
-void add_to_collection(std::vector<Track> &tracks, std::vector<std::string> &warnings,
-                       const Translator *names) {
+void add_to_collection(std::vector<Track> &tracks, const Translator &names,
+                       std::vector<std::string> &warnings) {
   for (Track &t : tracks) {
-    if (names != nullptr) {
-      t.name = display_name(t.id, *names);
-    } else {
-      const char *name = tpsubm_display_name(t.id);
-      t.name = name != nullptr ? name : "";
-    }
+    t.name = display_name(t.id, names);
     if (tpsubm_collection_add(t.id) == TPSUBM_OK) {
       t.in_collection = true;
     } else {

@@ -65,14 +65,16 @@ class Loader {
   // returned as it is. When the library's table is full, the streams that
   // fit are kept and the others named in a warning; any other refusal of the
   // library destroys the file's tracks again and fails.
-  // `answers[i]`, when given, holds the detector's answers for the lines of
-  // read.streams[i], computed ahead on another thread (precompute_answers);
-  // a stream without them is detected here.
+  //
+  // `answers`, when given, holds one entry per stream of `read`, in order:
+  // the detector's answers computed ahead on another thread
+  // (precompute_answers(stream.cues)), or null to detect on the spot.
   Loaded load(const std::string &file, const ReadResult &read,
-              const std::vector<std::shared_ptr<const TrackAnswers>> &answers = {});
+              const std::vector<std::shared_ptr<const TrackAnswers>> *answers = nullptr);
 
  private:
   LoadOptions options_;
+  Detector detector_;
   int32_t next_index_ = 1;
 };
 
@@ -82,12 +84,12 @@ class Loader {
 // else the detector's name unchanged.
 std::string library_encoding_name(const std::string &detected);
 
-// Reads each track's display name and adds it to the collection, in order.
-// With `names`, languages the library shows only by their code are named
-// (display_name). A track the collection refuses (a duplicate) stays out,
-// with a warning "FILE: not in the collection: CAUSE".
-void add_to_collection(std::vector<Track> &tracks, std::vector<std::string> &warnings,
-                       const Translator *names = nullptr);
+// Reads each track's display name (with languages outside the library's
+// table named by `names`) and adds the track to the collection, in order.
+// A track the collection refuses (a duplicate) stays out, with a warning
+// "FILE: not in the collection: CAUSE".
+void add_to_collection(std::vector<Track> &tracks, const Translator &names,
+                       std::vector<std::string> &warnings);
 
 // The default selection: the primary is the first member with the most text
 // lines (-1 when no member has one); the secondary the first other member

@@ -13,6 +13,7 @@
 
 #include "host/charset.h"
 #include "host/demux.h"
+#include "host/text.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -26,12 +27,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kHeadBytes = 65536;
-
-std::string megabytes(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
-  return text;
-}
 
 Clock::time_point deadline_of(const Limits &limits) {
   return Clock::now() + std::chrono::milliseconds(std::max<int64_t>(limits.max_milliseconds, 0));
@@ -165,7 +160,7 @@ bool read_all(int fd, int64_t max, std::string &bytes, std::string &error) {
       return false;
     }
     if (static_cast<int64_t>(bytes.size()) + n > max) {
-      error = "the text file grew beyond " + megabytes(max) + " while it was read";
+      error = "the text file grew beyond " + format_size(max) + " while it was read";
       return false;
     }
     bytes.append(buffer, static_cast<size_t>(n));
@@ -230,8 +225,8 @@ ReadResult read_path(const std::string &path, const std::vector<int> *only, cons
   }
   if (only == nullptr && looks_like_text(head)) {
     if (info.st_size > limits.max_text_bytes) {
-      out.error = "is a text file of " + megabytes(info.st_size) + ", more than the " +
-                  megabytes(limits.max_text_bytes) + " read as subtitles";
+      out.error = "is a text file of " + format_size(info.st_size) + ", more than the " +
+                  format_size(limits.max_text_bytes) + " read as subtitles";
       return out;
     }
     std::string raw;
@@ -286,8 +281,8 @@ ReadResult read_bytes(std::string_view bytes, const Limits &limits) {
       out.error = "the file is empty";
     } else if (looks_like_text(bytes.substr(0, kHeadBytes))) {
       if (static_cast<int64_t>(bytes.size()) > limits.max_text_bytes) {
-        out.error = "is a text file of " + megabytes(static_cast<int64_t>(bytes.size())) +
-                    ", more than the " + megabytes(limits.max_text_bytes) + " read as subtitles";
+        out.error = "is a text file of " + format_size(static_cast<int64_t>(bytes.size())) +
+                    ", more than the " + format_size(limits.max_text_bytes) + " read as subtitles";
       } else {
         read_text(bytes, limits, out);
       }

@@ -98,7 +98,7 @@ int run(int argc, char **argv) {
     if (!load_file(file, loader, tracks)) failed = true;
   }
   std::vector<std::string> refusals;
-  host::add_to_collection(tracks, refusals, &translator);
+  host::add_to_collection(tracks, translator, refusals);
   for (const std::string &refusal : refusals)
     std::fprintf(stderr, "%s: %s\n", kProgram, refusal.c_str());
   for (const Delay &delay : options.delays) {
