@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,10 @@
 #include <vector>
 
 #include "host/reader.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 namespace {
 
@@ -159,6 +164,31 @@ TEST_F(Container, StopsAtTheBudgetAndSaysWhatIsLeft) {
   ReadResult r = host::read_subtitles(film_, no_time);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error, "FFmpeg could not open it within the time budget");
+}
+
+// FFmpeg's messages of the program's own callback.
+std::vector<std::string> g_messages;
+
+void collect(void *, int level, const char *format, va_list args) {
+  if (level > AV_LOG_WARNING) return;
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  g_messages.emplace_back(text);
+}
+
+TEST_F(Container, LeavesFFmpegsLogToTheProgram) {
+  std::string cut = (dir_ / "cut.mkv").string();
+  std::filesystem::copy_file(film_, cut, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::resize_file(cut, std::filesystem::file_size(film_) / 2);
+  av_log_set_callback(collect);
+  ReadResult r = host::read_subtitles(cut);
+  av_log_set_callback(av_log_default_callback);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_GT(r.streams[0].cues.size(), 0u);
+  EXPECT_LT(r.streams[0].cues.size(), 30u);
+  bool cut_seen = false;
+  for (const std::string &m : g_messages) cut_seen |= m.find("File ended prematurely") == 0;
+  EXPECT_TRUE(cut_seen);
 }
 
 TEST_F(Container, StopsWhenCancelled) {
