@@ -35,6 +35,13 @@ Clock::time_point deadline_of(const Limits &limits) {
   return Clock::now() + std::chrono::milliseconds(ms);
 }
 
+// strerror's text without its shared buffer: reads run on several threads.
+std::string system_error_text(int code) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, in `buffer` or a constant one.
+  return strerror_r(code, buffer, sizeof buffer);
+}
+
 bool digits(std::string_view s, size_t &i, size_t min) {
   size_t start = i;
   while (i < s.size() && s[i] >= '0' && s[i] <= '9') i++;
@@ -167,7 +174,7 @@ bool read_all(int fd, int64_t max, std::string &bytes, std::string &error) {
     if (n == 0) return true;
     if (n < 0) {
       if (errno == EINTR) continue;
-      error = std::string("cannot read: ") + std::strerror(errno);
+      error = std::string("cannot read: ") + system_error_text(errno);
       return false;
     }
     if (static_cast<int64_t>(bytes.size()) + n > max) {
@@ -192,11 +199,11 @@ const char *file_kind(mode_t mode) {
 int open_regular(const std::string &path, struct stat &info, std::string &error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
-    error = std::string("cannot open: ") + std::strerror(errno);
+    error = std::string("cannot open: ") + system_error_text(errno);
     return -1;
   }
   if (fstat(fd, &info) != 0) {
-    error = std::string("cannot read: ") + std::strerror(errno);
+    error = std::string("cannot read: ") + system_error_text(errno);
     close(fd);
     return -1;
   }
@@ -226,7 +233,7 @@ ReadResult read_path(const std::string &path, const std::vector<int> *only, cons
     n = pread(fd.fd, head.data(), head.size(), 0);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
-    out.error = std::string("cannot read: ") + std::strerror(errno);
+    out.error = std::string("cannot read: ") + system_error_text(errno);
     return out;
   }
   head.resize(static_cast<size_t>(n));
