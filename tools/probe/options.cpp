@@ -44,13 +44,17 @@ DESCRIPTION
 
     Each cue is decoded by FFmpeg into SubStation Alpha text; the Text field
     of every event becomes one line of the cue, with its override blocks and
-    "\N" breaks left in for the library's own cleaning. A cue keeps its
-    times; one of zero length is shown for no time, and one whose end the
-    file leaves open (SAMI, a container without durations) ends where the
-    next one starts, after 5 seconds at most. Languages are detected
-    by CLD2, one vote per cleaned line, answering ISO 639-1 codes ("zh" for
-    Chinese in either script); lines it cannot place, such as "♪ ♪", cast no
-    vote. Language names are translated with ICU's display names.
+    "\N" breaks left in for the library's own cleaning. A cue keeps its times;
+    one of zero length is shown for no time, and one whose end the file leaves
+    open (SAMI, a container without durations) ends where the next one starts,
+    after 5 seconds at most. Languages are detected by CLD2, one vote per
+    cleaned line, answering ISO 639-1 codes; only answers CLD2 is sure of
+    vote, so that lines it cannot place, such as "♪ ♪", or lines of numbers
+    and units, such as drone telemetry, cast none. Chinese lines answer "chs"
+    or "cht" by the script of the whole track, decided once from all its
+    characters ("zh" when it leans to neither). Language names are translated
+    with ICU's display names, and a language the library knows only by its
+    code is named by ICU too ("bg" shows as "Bulgarian").
 
     Tracks are numbered in the order of the FILEs and, within a container, of
     its streams. Track n is created with index n (1, 2, 3, ...), so that two
