@@ -230,6 +230,8 @@ TEST_F(Files, RefusesWhatIsNotARegularFileOrTooLarge) {
   std::string empty = write("empty.srt", "");
   host::Limits small;
   small.max_text_bytes = 100;
+  host::Limits few_lines;
+  few_lines.max_text_lines = 11;
   struct Case {
     std::string path;
     host::Limits limits;
@@ -242,7 +244,8 @@ TEST_F(Files, RefusesWhatIsNotARegularFileOrTooLarge) {
       {dir_.string(), {}, "is a directory: only regular files are read"},
       {(dir_ / "missing.srt").string(), {}, "cannot open: No such file or directory"},
       {empty, {}, "the file is empty"},
-      {text, small, "is a text file of 0.0 MiB, more than the 0.0 MiB read as subtitles"},
+      {text, small, "is a text file of 275 bytes, more than the 100 bytes read as subtitles"},
+      {text, few_lines, "has 12 lines of text, more than the 11 read as subtitles"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.path);

@@ -73,28 +73,31 @@ int64_t seek_memory(void *opaque, int64_t offset, int whence) {
 }
 
 // The deadline and the cancel flag, as FFmpeg's interrupt callback sees them.
+// The byte budget is checked here too, as the demuxer may read far (past
+// the discarded streams) between two subtitle packets.
 struct Budget {
   Clock::time_point deadline;
   const std::atomic<bool> *cancel = nullptr;
+  int64_t max_bytes = INT64_MAX;
+  const AVFormatContext *fmt = nullptr;  // set once the file is open
 
   bool cancelled() const { return cancel != nullptr && cancel->load(std::memory_order_relaxed); }
   bool expired() const { return Clock::now() >= deadline; }
+  bool over_bytes() const {
+    // pos: the bytes taken from the file so far, a plain field FFmpeg keeps
+    // consistent while it reads.
+    return fmt != nullptr && fmt->pb != nullptr && fmt->pb->pos > max_bytes;
+  }
 };
 
 int interrupt(void *opaque) {
   const auto *budget = static_cast<const Budget *>(opaque);
-  return budget->cancelled() || budget->expired() ? 1 : 0;
+  return budget->cancelled() || budget->expired() || budget->over_bytes() ? 1 : 0;
 }
 
 std::string av_error_text(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {0};
   av_strerror(code, text, sizeof text);
-  return text;
-}
-
-std::string megabytes(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
   return text;
 }
 
@@ -288,7 +291,7 @@ bool wanted(const DemuxRequest &request, int index) {
 
 void demux(const DemuxRequest &request, const Limits &limits, ReadResult &out,
            DemuxCounts &counts) {
-  Budget budget{request.deadline, limits.cancel};
+  Budget budget{request.deadline, limits.cancel, limits.max_container_bytes};
   std::unique_ptr<AVIOContext, IoCloser> io;
   Memory memory{reinterpret_cast<const uint8_t *>(request.memory.data()),
                 static_cast<int64_t>(request.memory.size()), 0};
@@ -338,6 +341,7 @@ void demux(const DemuxRequest &request, const Limits &limits, ReadResult &out,
     return;
   }
   std::unique_ptr<AVFormatContext, FormatCloser> fmt(raw_ctx);
+  budget.fmt = fmt.get();
   out.format = fmt->iformat->name;
   // Formats that declare their streams in a header need no probing of
   // packets; the others (MPEG-TS) find them while reading.
@@ -430,43 +434,47 @@ void demux(const DemuxRequest &request, const Limits &limits, ReadResult &out,
   int64_t kept = 0;
   int64_t last_ms = std::numeric_limits<int64_t>::min();
   std::string stopped;  // why the budget ended the read
+  const std::string time_budget =
+      "the time budget of " + std::to_string(limits.max_milliseconds) + " ms";
+  const std::string byte_budget =
+      "the budget of " + format_size(limits.max_container_bytes) + " read";
   for (;;) {
     r = av_read_frame(fmt.get(), pkt.get());
     if (r < 0) break;
     auto index = static_cast<size_t>(pkt->stream_index);
     if (index < states.size() && states[index].stream != nullptr) {
+      // Checked before decoding, so that no packet beyond the budget is kept.
+      int64_t cost = int64_t{pkt->size} + kPacketOverhead;
+      if (kept + cost > limits.max_packet_bytes) {
+        stopped = "the budget of " + format_size(limits.max_packet_bytes) + " of subtitle packets";
+        av_packet_unref(pkt.get());
+        break;
+      }
+      kept += cost;
       const AVStream *st = fmt->streams[index];
       counts.packets++;
-      kept += int64_t{pkt->size} + kPacketOverhead;
       if (pkt->pts != AV_NOPTS_VALUE) {
         last_ms = std::max(last_ms, av_rescale_q(pkt->pts, st->time_base, AVRational{1, 1000}));
       }
       if (states[index].decoder) decode_packet(st, pkt.get(), request.text_file, states[index]);
     }
     av_packet_unref(pkt.get());
-    if (budget.cancelled()) {
-      out.streams.clear();
-      out.error = "cancelled";
-      return;
-    }
-    int64_t pos = fmt->pb != nullptr ? avio_tell(fmt->pb) : 0;
+    if (budget.cancelled()) break;
     if (budget.expired()) {
-      stopped = "the time budget of " + std::to_string(limits.max_milliseconds) + " ms";
-    } else if (pos > limits.max_container_bytes) {
-      stopped = "the budget of " + megabytes(limits.max_container_bytes) + " read";
-    } else if (kept > limits.max_packet_bytes) {
-      stopped = "the budget of " + megabytes(limits.max_packet_bytes) + " of subtitle packets";
+      stopped = time_budget;
+    } else if (budget.over_bytes()) {
+      stopped = byte_budget;
     }
     if (!stopped.empty()) break;
   }
-  if (r < 0 && r != AVERROR_EOF) {
-    if (budget.cancelled()) {
-      out.streams.clear();
-      out.error = "cancelled";
-      return;
-    }
+  if (budget.cancelled()) {
+    out.streams.clear();
+    out.error = "cancelled";
+    return;
+  }
+  if (r < 0 && r != AVERROR_EOF && stopped.empty()) {
     if (r == AVERROR_EXIT) {
-      stopped = "the time budget of " + std::to_string(limits.max_milliseconds) + " ms";
+      stopped = budget.over_bytes() ? byte_budget : time_budget;
     } else {
       out.warnings.push_back("FFmpeg stopped reading it: " + av_error_text(r));
       out.complete = false;
@@ -476,7 +484,7 @@ void demux(const DemuxRequest &request, const Limits &limits, ReadResult &out,
     out.complete = false;
     int64_t pos = fmt->pb != nullptr ? avio_tell(fmt->pb) : 0;
     int64_t size = fmt->pb != nullptr ? avio_size(fmt->pb) : -1;
-    std::string where = megabytes(pos) + (size > 0 ? " of " + megabytes(size) : "");
+    std::string where = format_size(pos) + (size > 0 ? " of " + format_size(size) : "");
     std::string after = last_ms == std::numeric_limits<int64_t>::min()
                             ? "no subtitle was read"
                             : "subtitles after " + format_time(last_ms) + " are not read";

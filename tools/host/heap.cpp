@@ -3,11 +3,17 @@
 // frees them on return. Each is below glibc's mmap threshold, so they come
 // from the top of the thread's heap; freed, they leave a free top larger
 // than glibc's default trim threshold (128 KB), and glibc gives the memory
-// back to the system. The next call grows the heap again and takes a page
-// fault on each of its 40-odd fresh pages. That costs some 60 us per line,
-// where CLD2's own work on a subtitle line is 2 us.
+// back to the system. The next call grows the heap again and faults its
+// fresh pages in. Measured here (bench/README.md): 13 to 20 us per short
+// line, where CLD2's own work is 2 to 3 us.
 //
-// Two ways out:
+// glibc stops this by itself once the process frees a block it had mapped
+// with mmap (above 128 KB): it then raises its mmap and trim thresholds for
+// the whole process, unless the program fixed them. Reading a file usually
+// does that; a program that detects before it frees such a block, or one
+// that fixed the thresholds, pays the cycle on every call.
+//
+// Two ways to be independent of that:
 // - A program of its own raises the trim threshold (mallopt), so the top
 //   stays mapped between calls. That is a setting of the whole process and
 //   belongs in the program's main.
@@ -15,12 +21,14 @@
 //   allocator settings alone. It keeps a free block in the middle of its
 //   thread's heap instead: a few buffers are allocated one after the other
 //   from the top, the last of them stays allocated (the pin), and the
-//   others are freed. They merge into one free block that
-//   cannot merge with the top, since the pin lies between, so glibc never
-//   trims it. CLD2's buffers are carved out of that block and merge back
-//   into it when freed; the top of the heap does not move and the pages,
-//   touched once, stay mapped. The cost is the block's size in memory, held
-//   for the life of the thread.
+//   others are freed. They merge into one free block that cannot merge with
+//   the top, since the pin lies between, so glibc never trims it. CLD2's
+//   buffers are carved out of that block and merge back into it when freed;
+//   the top of the heap does not move and the pages, touched once, stay
+//   mapped. The cost is the block and the pin, 448 KB per detecting thread,
+//   held for the life of the thread. Another allocation of the same thread
+//   may take part of the block; CLD2's buffers then come from the top again
+//   as without it, never worse.
 #include <malloc.h>
 
 #include <cstdlib>

@@ -52,6 +52,33 @@ const CodeTable &code_table() {
   return table;
 }
 
+// The classes of one code point that mostly_words tells apart.
+enum : uint8_t { kSpace = 1, kDigit = 2, kLetter = 4, kCased = 8, kLower = 16, kUpper = 32 };
+
+constexpr std::array<uint8_t, 128> ascii_classes() {
+  std::array<uint8_t, 128> table{};
+  for (int c = 0; c < 128; c++) {
+    if (c == ' ' || (c >= '\t' && c <= '\r')) table[c] = kSpace;
+    if (c >= '0' && c <= '9') table[c] = kDigit;
+    if (c >= 'a' && c <= 'z') table[c] = kLetter | kCased | kLower;
+    if (c >= 'A' && c <= 'Z') table[c] = kLetter | kCased | kUpper;
+  }
+  return table;
+}
+constexpr std::array<uint8_t, 128> kAsciiClasses = ascii_classes();
+
+uint8_t classify(UChar32 c) {
+  if (c < 0x80) return kAsciiClasses[c];  // most subtitle text, without ICU's tables
+  if (c >= 0xC0 && c <= 0xFF && c != 0xD7 && c != 0xF7) {  // the accented letters of Latin-1
+    return kLetter | kCased | (c >= 0xDF ? kLower : kUpper);
+  }
+  if (u_isUWhiteSpace(c)) return kSpace;
+  if (u_isdigit(c)) return kDigit;
+  if (!u_isalpha(c)) return 0;
+  if (!u_hasBinaryProperty(c, UCHAR_CASED)) return kLetter;
+  return kLetter | kCased | (u_islower(c) ? kLower : 0) | (u_isupper(c) ? kUpper : 0);
+}
+
 // Whether a line is written in words rather than in numbers and codes.
 // CLD2 calls its answer reliable for telemetry as readily as for dialogue
 // ("12.3m 45km/h ISO100 F2.8" is reliable Galician to it), so a line votes
@@ -75,25 +102,30 @@ bool mostly_words(std::string_view text) {
     bool code_like = false;
     bool previous_lower = false;
     while (i < length) {
-      UChar32 c;
-      U8_NEXT(bytes, i, length, c);
-      if (c < 0) c = 0xFFFD;
-      if (u_isUWhiteSpace(c)) break;
-      if (u_isdigit(c)) {
+      UChar32 c = bytes[i];
+      if (c < 0x80) {
+        i++;
+      } else {
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) c = 0xFFFD;
+      }
+      uint8_t k = classify(c);
+      if (k & kSpace) break;
+      if (k & kDigit) {
         digits++;
         code_like = true;
       } else if (c == '_') {
         code_like = true;
-      } else if (u_isalpha(c)) {
+      } else if (k & kLetter) {
         letters++;
-        if (u_hasBinaryProperty(c, UCHAR_CASED)) {
+        if (k & kCased) {
           cased_letters++;
-          if (previous_lower && u_isupper(c)) code_like = true;
+          if (previous_lower && (k & kUpper)) code_like = true;
         } else {
           other_letters++;
         }
       }
-      previous_lower = u_islower(c);
+      previous_lower = (k & kLower) != 0;
     }
     word_letters += other_letters + (code_like ? 0 : cased_letters);
   }
@@ -175,7 +207,12 @@ void TrackAnswers::add_line(std::string_view line) {
       answers_.emplace(std::move(part), answer);
     }
   }
-  han_text_.emplace_back(line);
+  // Only lines with characters from U+2000 up can hold Chinese; their UTF-8
+  // has a byte of 0xE2 or more.
+  if (std::any_of(line.begin(), line.end(),
+                  [](char c) { return static_cast<uint8_t>(c) >= 0xE2; })) {
+    han_text_.emplace_back(line);
+  }
 }
 
 void TrackAnswers::finish() {

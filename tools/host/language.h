@@ -21,11 +21,14 @@ namespace host {
 // ---------------------------------------------------------------------------
 // Detection
 
-// The ISO 639-1 code of the language of `text` when CLD2 is sure of it, or
-// nullptr: no vote. Text without enough letters to tell (numbers and units,
-// symbols, a name alone) gets nullptr. Chinese of either script answers
-// "zh"; the script is a property of the whole track (chinese_script).
-// The answer is a constant text that lives as long as the program.
+// The ISO 639-1 code of the language of `text`, or nullptr: no vote. A line
+// votes when CLD2 calls its answer reliable and the line is written mostly
+// in words: lines of numbers, units and field names (camera and GPS
+// telemetry, "12.3m 45km/h ISO100 F2.8"), which CLD2 places as readily as
+// dialogue, and lines of symbols ("♪ ♪") get nullptr. Chinese of either
+// script answers "zh"; the script is a property of the whole track
+// (chinese_script). The answer is a constant text that lives as long as the
+// program.
 const char *detect_line(std::string_view text);
 
 enum class ChineseScript { none, simplified, traditional };
@@ -62,7 +65,7 @@ class TrackAnswers {
     size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
   };
   std::unordered_map<std::string, const char *, Hash, std::equal_to<>> answers_;
-  std::vector<std::string> han_text_;
+  std::vector<std::string> han_text_;  // the lines that may hold Chinese, until finish
   ChineseScript script_ = ChineseScript::none;
 };
 

@@ -66,6 +66,9 @@ class Loader {
   // fit are kept and the others named in a warning; any other refusal of the
   // library destroys the file's tracks again and fails.
   //
+  // Detection runs with the loader's own Detector registered, which is
+  // removed again afterwards (tpsubm_set_detector(nullptr, nullptr)).
+  //
   // `answers`, when given, holds one entry per stream of `read`, in order:
   // the detector's answers computed ahead on another thread
   // (precompute_answers(stream.cues)), or null to detect on the spot.

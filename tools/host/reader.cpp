@@ -3,6 +3,7 @@
 // silent losses into warnings.
 #include "host/reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -13,6 +14,7 @@
 
 #include "host/charset.h"
 #include "host/demux.h"
+#include "host/text.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -27,14 +29,17 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t kHeadBytes = 65536;
 
-std::string megabytes(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
-  return text;
+Clock::time_point deadline_of(const Limits &limits) {
+  // At most about 35 years ahead, so that the sum cannot overflow.
+  int64_t ms = std::clamp<int64_t>(limits.max_milliseconds, 0, int64_t{1} << 40);
+  return Clock::now() + std::chrono::milliseconds(ms);
 }
 
-Clock::time_point deadline_of(const Limits &limits) {
-  return Clock::now() + std::chrono::milliseconds(std::max<int64_t>(limits.max_milliseconds, 0));
+// strerror's text without its shared buffer: reads run on several threads.
+std::string system_error_text(int code) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, in `buffer` or a constant one.
+  return strerror_r(code, buffer, sizeof buffer);
 }
 
 bool digits(std::string_view s, size_t &i, size_t min) {
@@ -113,6 +118,14 @@ void read_text(std::string_view raw, const Limits &limits, ReadResult &out) {
                            " with U+FFFD, the first at byte " + std::to_string(decoded.first_bad) +
                            " (read as " + decoded.encoding + ")");
   }
+  // FFmpeg's text demuxers parse the whole file into packets before the
+  // first is read, a few hundred bytes each: the lines bound that memory.
+  int64_t lines = std::count(decoded.text.begin(), decoded.text.end(), '\n');
+  if (lines > limits.max_text_lines) {
+    out.error = "has " + std::to_string(lines) + " lines of text, more than the " +
+                std::to_string(limits.max_text_lines) + " read as subtitles";
+    return;
+  }
   DemuxRequest request;
   request.memory = decoded.text;
   request.text_file = true;
@@ -134,7 +147,7 @@ void read_text(std::string_view raw, const Limits &limits, ReadResult &out) {
   // A format's parser drops what it cannot place (a WebVTT cue not set off
   // by a blank line, a STYLE block). One in a hundred is noise.
   int lost = timings - counts.packets;
-  if (lost > 0 && lost >= std::max(1, timings / 100)) {
+  if (out.complete && lost > 0 && lost >= std::max(1, timings / 100)) {
     out.warnings.push_back("FFmpeg read " +
                            plural(static_cast<size_t>(counts.packets), "cue", "cues") + " (as " +
                            out.format + ") from " +
@@ -161,11 +174,11 @@ bool read_all(int fd, int64_t max, std::string &bytes, std::string &error) {
     if (n == 0) return true;
     if (n < 0) {
       if (errno == EINTR) continue;
-      error = std::string("cannot read: ") + std::strerror(errno);
+      error = std::string("cannot read: ") + system_error_text(errno);
       return false;
     }
     if (static_cast<int64_t>(bytes.size()) + n > max) {
-      error = "the text file grew beyond " + megabytes(max) + " while it was read";
+      error = "the text file grew beyond " + format_size(max) + " while it was read";
       return false;
     }
     bytes.append(buffer, static_cast<size_t>(n));
@@ -186,11 +199,11 @@ const char *file_kind(mode_t mode) {
 int open_regular(const std::string &path, struct stat &info, std::string &error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
-    error = std::string("cannot open: ") + std::strerror(errno);
+    error = std::string("cannot open: ") + system_error_text(errno);
     return -1;
   }
   if (fstat(fd, &info) != 0) {
-    error = std::string("cannot read: ") + std::strerror(errno);
+    error = std::string("cannot read: ") + system_error_text(errno);
     close(fd);
     return -1;
   }
@@ -220,7 +233,7 @@ ReadResult read_path(const std::string &path, const std::vector<int> *only, cons
     n = pread(fd.fd, head.data(), head.size(), 0);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
-    out.error = std::string("cannot read: ") + std::strerror(errno);
+    out.error = std::string("cannot read: ") + system_error_text(errno);
     return out;
   }
   head.resize(static_cast<size_t>(n));
@@ -230,8 +243,8 @@ ReadResult read_path(const std::string &path, const std::vector<int> *only, cons
   }
   if (only == nullptr && looks_like_text(head)) {
     if (info.st_size > limits.max_text_bytes) {
-      out.error = "is a text file of " + megabytes(info.st_size) + ", more than the " +
-                  megabytes(limits.max_text_bytes) + " read as subtitles";
+      out.error = "is a text file of " + format_size(info.st_size) + ", more than the " +
+                  format_size(limits.max_text_bytes) + " read as subtitles";
       return out;
     }
     std::string raw;
@@ -286,8 +299,8 @@ ReadResult read_bytes(std::string_view bytes, const Limits &limits) {
       out.error = "the file is empty";
     } else if (looks_like_text(bytes.substr(0, kHeadBytes))) {
       if (static_cast<int64_t>(bytes.size()) > limits.max_text_bytes) {
-        out.error = "is a text file of " + megabytes(static_cast<int64_t>(bytes.size())) +
-                    ", more than the " + megabytes(limits.max_text_bytes) + " read as subtitles";
+        out.error = "is a text file of " + format_size(static_cast<int64_t>(bytes.size())) +
+                    ", more than the " + format_size(limits.max_text_bytes) + " read as subtitles";
       } else {
         read_text(bytes, limits, out);
       }

@@ -24,6 +24,9 @@ namespace host {
 struct Limits {
   // A text subtitle file larger than this is refused (it is read whole).
   int64_t max_text_bytes = int64_t{32} << 20;
+  // And one with more lines than this (a film has about 10,000): FFmpeg
+  // holds every cue of a text file as a packet of its own while it is read.
+  int64_t max_text_lines = 300000;
   // Of a container, at most this many bytes of the file are read. The
   // subtitle packets of a movie are spread over all of it, so what lies
   // beyond is named in a warning and left out.

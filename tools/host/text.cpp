@@ -18,6 +18,18 @@ std::string format_time(int64_t ms) {
   return text;
 }
 
+std::string format_size(int64_t bytes) {
+  char text[40];
+  if (bytes < 10240) {
+    std::snprintf(text, sizeof text, "%lld bytes", static_cast<long long>(bytes));
+  } else if (bytes < (int64_t{1} << 20)) {
+    std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
+  }
+  return text;
+}
+
 size_t display_width(std::string_view text) {
   size_t width = 0;
   int32_t i = 0;

@@ -11,6 +11,9 @@ namespace host {
 // "HH:MM:SS.mmm", with a leading "-" for a negative time.
 std::string format_time(int64_t ms);
 
+// A size for a person: "812 bytes", "12.5 KiB", "329.7 MiB".
+std::string format_size(int64_t bytes);
+
 // The number of terminal columns UTF-8 text takes: East Asian wide and
 // full-width characters take two, combining marks and format characters none.
 size_t display_width(std::string_view text);
