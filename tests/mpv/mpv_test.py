@@ -356,6 +356,8 @@ def case_added(args, video):
                 break
             time.sleep(0.1)
         sid = mpv.get("sid")
+        output = mpv.output()
+    check("[tpsubm]" not in output, f"no complaint from the plugin:\n{output}")
     check(subs == {1: ("English", "en", "track-b.srt"), 2: ("French", "fr", "track-d.ass")},
           f"track list after sub-add: {subs}")
     check(sid == 2, f"the added track stays selected: sid {sid}")

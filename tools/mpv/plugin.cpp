@@ -228,6 +228,9 @@ class Plugin {
   std::string path_;     // the media file, while one is open
   bool loaded_ = false;  // the hook ran for the current file
   std::vector<Track> tracks_;
+  // One per file, so that tracks added during playback get indexes after
+  // those of the file's own tracks.
+  std::unique_ptr<host::Loader> loader_;
 };
 
 void Plugin::log(const std::string &message) {
@@ -241,6 +244,7 @@ void Plugin::forget_file() {
   tracks_.clear();
   path_.clear();
   loaded_ = false;
+  loader_.reset();
 }
 
 std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack> subs) {
@@ -280,9 +284,12 @@ std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack
   // loaded as soon as it and those before it are read, while the workers
   // go on with the others.
   host::keep_detection_heap_warm();
-  host::LoadOptions options;
-  options.parent = path;
-  host::Loader loader(options);
+  if (!loader_) {
+    host::LoadOptions options;
+    options.parent = path;
+    loader_ = std::make_unique<host::Loader>(options);
+  }
+  host::Loader &loader = *loader_;
   std::vector<host::Loaded> loaded(jobs.size());
   size_t next = 0;
   auto load_ready = [&] {
@@ -504,7 +511,11 @@ void Plugin::on_tracks_changed() {
                                }),
                 tracks_.end());
   if (added.empty()) return;
-  if (tracks_.size() + added.size() > TPSUBM_MAX_HANDLES) return;
+  if (tracks_.size() + added.size() > TPSUBM_MAX_HANDLES) {
+    log("the added subtitles are not analysed: " + std::to_string(TPSUBM_MAX_HANDLES) +
+        " tracks are analysed at most");
+    return;
+  }
   std::string sid = string_property(h_, "sid");
   std::string secondary_sid = string_property(h_, "secondary-sid");
   file_ended_ = false;
