@@ -48,9 +48,12 @@ DESCRIPTION
     times; one of zero length is shown for no time, and one whose end the
     file leaves open (SAMI, a container without durations) ends where the
     next one starts, after 5 seconds at most. Languages are detected
-    by CLD2, one vote per cleaned line, answering ISO 639-1 codes ("zh" for
-    Chinese in either script); lines it cannot place, such as "♪ ♪", cast no
-    vote. Language names are translated with ICU's display names.
+    by CLD2, one vote per cleaned line, answering ISO 639-1 codes; Chinese
+    lines answer "chs" or "cht" by the script of the whole track. Only
+    answers CLD2 is sure of, on lines written mostly in words, vote: "♪ ♪"
+    and lines of numbers and units (camera telemetry) cast none. Language
+    names are translated with ICU's display names, which also name the
+    languages the library knows only by their code ("bg": Bulgarian).
 
     Tracks are numbered in the order of the FILEs and, within a container, of
     its streams. Track n is created with index n (1, 2, 3, ...), so that two
