@@ -6,8 +6,8 @@
 // The decoder comes in three forms that must agree on every value and every
 // refusal: a plain one that takes one character per step, one that takes
 // runs of one kind of sequence a word at a time, and, on x86-64 processors
-// with AVX-512 (BW, VL and VBMI2), one that decodes 32 bytes of one-, two-
-// and three-byte sequences per step. A feed runs the fastest one the
+// with AVX-512 (BW, VL, VBMI and VBMI2), one that decodes 32 bytes of one-,
+// two- and three-byte sequences per step. A feed runs the fastest one the
 // processor has; the tests run all of them.
 #include <bit>
 #include <cstring>
@@ -302,9 +302,16 @@ int32_t decode_runs(lanes &out, const unsigned char *p, const unsigned char *end
 
 #if TPSUBM_HASH_X86
 
+// GCC 12 takes the undefined vectors inside its own AVX-512 intrinsics for
+// values that may be used uninitialized once they are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 bool simd_supported() {
   return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
-         __builtin_cpu_supports("avx512vbmi2");
+         __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2");
 }
 
 // The vector decoder reads 34 bytes from p: the 32 of a block and the two
@@ -312,7 +319,96 @@ bool simd_supported() {
 constexpr ptrdiff_t kBlockBytes = 32;
 constexpr ptrdiff_t kBlockReach = kBlockBytes + 2;
 
-#define TPSUBM_HASH_SIMD_TARGET __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2")))
+#define TPSUBM_HASH_SIMD_TARGET \
+  __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2")))
+
+// n decoded units into the lanes: a pair per step in two plain scalar chains.
+// Left alone the compiler may pack both lanes into one vector register, which
+// lengthens the chain; the empty asm keeps them in general registers.
+TPSUBM_HASH_STEP void take_units(lanes &l, const uint16_t *units, int n) {
+  uint32_t a = l.next;
+  uint32_t b = l.other;
+  int i = 0;
+  for (; i + 3 < n; i += 4) {
+    a = mix(a, units[i]);
+    b = mix(b, units[i + 1]);
+    a = mix(a, units[i + 2]);
+    b = mix(b, units[i + 3]);
+    asm("" : "+r"(a), "+r"(b));
+  }
+  if (i + 1 < n) {
+    a = mix(a, units[i]);
+    b = mix(b, units[i + 1]);
+    i += 2;
+  }
+  l.next = a;
+  l.other = b;
+  if (i > 0) {
+    l.last = units[i - 1];
+    l.count += static_cast<uint32_t>(i);
+  }
+  if (i < n) l.take(units[i]);
+}
+
+// Up to sixteen three-byte sequences from the 64 bytes at p, one per 32-bit
+// lane (bytes 3i, 3i + 1 and 3i + 2 in lane i). Returns p past them, p
+// itself when the first is not a three-byte sequence, or nullptr for one
+// that is overlong or a surrogate.
+TPSUBM_HASH_SIMD_TARGET
+TPSUBM_HASH_STEP const unsigned char *three_byte_block(lanes &l, const unsigned char *p,
+                                                       uint16_t *units) {
+  const __m512i gather = _mm512_setr_epi32(0x20100, 0x50403, 0x80706, 0xb0a09, 0xe0d0c, 0x11100f,
+                                           0x141312, 0x171615, 0x1a1918, 0x1d1c1b, 0x201f1e,
+                                           0x232221, 0x262524, 0x292827, 0x2c2b2a, 0x2f2e2d);
+  const __m512i w = _mm512_permutexvar_epi8(gather, _mm512_loadu_si512(p));
+  const uint32_t shaped = _mm512_cmpeq_epi32_mask(_mm512_and_si512(w, _mm512_set1_epi32(0xC0C0F0)),
+                                                  _mm512_set1_epi32(0x8080E0));
+  const int k = std::countr_one(shaped);
+  if (k == 0) return p;
+  const __m512i cp = _mm512_or_si512(
+      _mm512_or_si512(_mm512_slli_epi32(_mm512_and_si512(w, _mm512_set1_epi32(0x0F)), 12),
+                      _mm512_and_si512(_mm512_srli_epi32(w, 2), _mm512_set1_epi32(0xFC0))),
+      _mm512_and_si512(_mm512_srli_epi32(w, 16), _mm512_set1_epi32(0x3F)));
+  const uint32_t used = (1u << k) - 1;
+  const uint32_t overlong = _mm512_mask_cmplt_epu32_mask(used, cp, _mm512_set1_epi32(0x800));
+  const uint32_t surrogate = _mm512_mask_cmpeq_epi32_mask(
+      used, _mm512_and_si512(cp, _mm512_set1_epi32(0xF800)), _mm512_set1_epi32(0xD800));
+  if ((overlong | surrogate) != 0) return nullptr;
+  _mm256_store_si256(reinterpret_cast<__m256i *>(units), _mm512_cvtepi32_epi16(cp));
+  take_units(l, units, k);
+  return p + 3 * k;
+}
+
+// Up to eight four-byte sequences from p, one per 32-bit lane, each turned
+// into its surrogate pair in place (the high half first). Returns p past
+// them, p itself when the first is not a four-byte sequence, or nullptr for
+// one that is out of range.
+TPSUBM_HASH_SIMD_TARGET
+TPSUBM_HASH_STEP const unsigned char *four_byte_block(lanes &l, const unsigned char *p,
+                                                      uint16_t *units) {
+  const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+  const uint32_t shaped = _mm256_cmpeq_epi32_mask(
+      _mm256_and_si256(w, _mm256_set1_epi32(0xC0C0C0F8u)), _mm256_set1_epi32(0x808080F0u));
+  const int k = std::countr_one(shaped);
+  if (k == 0) return p;
+  const __m256i cp = _mm256_or_si256(
+      _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(w, _mm256_set1_epi32(0x07)), 18),
+                      _mm256_slli_epi32(_mm256_and_si256(w, _mm256_set1_epi32(0x3F00)), 4)),
+      _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(w, 10), _mm256_set1_epi32(0xFC0)),
+                      _mm256_and_si256(_mm256_srli_epi32(w, 24), _mm256_set1_epi32(0x3F))));
+  const __m256i v = _mm256_sub_epi32(cp, _mm256_set1_epi32(0x10000));
+  const uint32_t lanes_used = (1u << k) - 1;
+  if (_mm256_mask_cmpgt_epu32_mask(lanes_used, v, _mm256_set1_epi32(0xFFFFF)) != 0) {
+    return nullptr;
+  }
+  const __m256i high = _mm256_add_epi32(_mm256_srli_epi32(v, 10), _mm256_set1_epi32(0xD800));
+  const __m256i low =
+      _mm256_add_epi32(_mm256_and_si256(v, _mm256_set1_epi32(0x3FF)), _mm256_set1_epi32(0xDC00));
+  _mm256_store_si256(reinterpret_cast<__m256i *>(units),
+                     _mm256_or_si256(high, _mm256_slli_epi32(low, 16)));
+  take_units(l, units, 2 * k);
+  return p + 4 * k;
+}
 
 // Blocks of 32 bytes, one byte per 16-bit lane: every lane that starts a
 // one-, two- or three-byte sequence computes its unit from its own byte and
@@ -330,14 +426,31 @@ int32_t decode_simd(lanes &out, const unsigned char *p, const unsigned char *end
   const __m256i kF0 = _mm256_set1_epi8(static_cast<char>(0xF0));
   while (end - p >= kBlockReach) {
     if (p[0] >= 0xF0) {
-      p = take_run(l, p, end);
-      if (p == nullptr) return -1;
+      const unsigned char *next = four_byte_block(l, p, units);
+      if (next == p) next = take_run(l, p, end);
+      if (next == nullptr) return -1;
+      p = next;
       continue;
     }
+    if ((p[0] & 0xF0) == 0xE0 && end - p >= 64) {
+      const unsigned char *next = three_byte_block(l, p, units);
+      if (next == nullptr) return -1;
+      if (next != p) {
+        p = next;
+        continue;
+      }
+    }
     const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+    const uint32_t ascii = _mm256_cmplt_epu8_mask(b0, k80);
+    if (ascii == 0xFFFFFFFFu) {
+      // All one-byte sequences: each byte is its unit.
+      _mm512_store_si512(units, _mm512_cvtepu8_epi16(b0));
+      take_units(l, units, kBlockBytes);
+      p += kBlockBytes;
+      continue;
+    }
     const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 1));
     const __m256i b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 2));
-    const uint32_t ascii = _mm256_cmplt_epu8_mask(b0, k80);
     const uint32_t cont = _mm256_cmpeq_epi8_mask(_mm256_and_si256(b0, kC0), k80);
     const uint32_t lead2 = _mm256_cmpeq_epi8_mask(_mm256_and_si256(b0, kE0), kC0);
     const uint32_t lead3 = _mm256_cmpeq_epi8_mask(_mm256_and_si256(b0, kF0), kE0);
@@ -379,10 +492,7 @@ int32_t decode_simd(lanes &out, const unsigned char *p, const unsigned char *end
     u = _mm512_mask_blend_epi16(l3, u, u3);
     const uint32_t starts = (ascii | l2 | l3) & block;
     _mm512_store_si512(units, _mm512_maskz_compress_epi16(starts, u));
-    const int n = std::popcount(starts);
-    int i = 0;
-    for (; i + 1 < n; i += 2) l.take_pair(units[i], units[i + 1]);
-    if (i < n) l.take(units[i]);
+    take_units(l, units, std::popcount(starts));
     p += std::popcount(block);
   }
   while (p < end) {
@@ -394,6 +504,10 @@ int32_t decode_simd(lanes &out, const unsigned char *p, const unsigned char *end
 }
 
 #undef TPSUBM_HASH_SIMD_TARGET
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 #endif  // TPSUBM_HASH_X86
 
