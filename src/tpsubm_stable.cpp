@@ -350,6 +350,56 @@ TPSUBM_HASH_STEP void take_units(lanes &l, const uint16_t *units, int n) {
   if (i < n) l.take(units[i]);
 }
 
+// The 64 bytes at p (and the one after them) when they hold only one- and
+// two-byte sequences, one byte per 16-bit lane in two halves; a two-byte
+// sequence that the 64th byte starts is left to the next step. Returns p
+// past the sequences taken, p itself when a byte of the 64 is 0xE0 or above,
+// or nullptr for a text that is not well-formed.
+TPSUBM_HASH_SIMD_TARGET
+TPSUBM_HASH_STEP const unsigned char *one_two_byte_block(lanes &l, const unsigned char *p,
+                                                         uint16_t *units) {
+  const __m512i b0 = _mm512_loadu_si512(p);
+  if (_mm512_cmpge_epu8_mask(b0, _mm512_set1_epi8(static_cast<char>(0xE0))) != 0) return p;
+  const uint64_t ascii = _mm512_cmplt_epu8_mask(b0, _mm512_set1_epi8(static_cast<char>(0x80)));
+  if (ascii == ~uint64_t{0}) {
+    _mm512_store_si512(units, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(b0)));
+    _mm512_store_si512(units + 32, _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(b0, 1)));
+    take_units(l, units, 64);
+    return p + 64;
+  }
+  const uint64_t cont =
+      _mm512_cmpeq_epi8_mask(_mm512_and_si512(b0, _mm512_set1_epi8(static_cast<char>(0xC0))),
+                             _mm512_set1_epi8(static_cast<char>(0x80)));
+  uint64_t block = ~uint64_t{0};
+  const uint64_t lead2 = ~(ascii | cont);
+  if (lead2 >> 63) block >>= 1;
+  const uint64_t l2 = lead2 & block;
+  if ((l2 << 1) != (cont & block)) return nullptr;
+  // Leads 0xC0 and 0xC1 begin overlong forms.
+  if (_mm512_mask_cmplt_epu8_mask(l2, b0, _mm512_set1_epi8(static_cast<char>(0xC2))) != 0) {
+    return nullptr;
+  }
+  const __m512i b1 = _mm512_loadu_si512(p + 1);
+  const uint64_t starts = (ascii | l2) & block;
+  int n = 0;
+  for (int half = 0; half < 2; ++half) {
+    const __m512i w0 = _mm512_cvtepu8_epi16(half == 0 ? _mm512_castsi512_si256(b0)
+                                                      : _mm512_extracti64x4_epi64(b0, 1));
+    const __m512i w1 = _mm512_cvtepu8_epi16(half == 0 ? _mm512_castsi512_si256(b1)
+                                                      : _mm512_extracti64x4_epi64(b1, 1));
+    const __m512i u2 =
+        _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(w0, _mm512_set1_epi16(0x1F)), 6),
+                        _mm512_and_si512(w1, _mm512_set1_epi16(0x3F)));
+    const uint32_t l2_half = static_cast<uint32_t>(l2 >> (32 * half));
+    const uint32_t starts_half = static_cast<uint32_t>(starts >> (32 * half));
+    const __m512i u = _mm512_mask_blend_epi16(l2_half, w0, u2);
+    _mm512_storeu_si512(units + n, _mm512_maskz_compress_epi16(starts_half, u));
+    n += std::popcount(starts_half);
+  }
+  take_units(l, units, n);
+  return p + std::popcount(block);
+}
+
 // Up to sixteen three-byte sequences from the 64 bytes at p, one per 32-bit
 // lane (bytes 3i, 3i + 1 and 3i + 2 in lane i). Returns p past them, p
 // itself when the first is not a three-byte sequence, or nullptr for one
@@ -419,7 +469,7 @@ TPSUBM_HASH_STEP const unsigned char *four_byte_block(lanes &l, const unsigned c
 TPSUBM_HASH_SIMD_TARGET
 int32_t decode_simd(lanes &out, const unsigned char *p, const unsigned char *end) {
   lanes l = out;
-  alignas(64) uint16_t units[kBlockBytes];
+  alignas(64) uint16_t units[2 * kBlockBytes];
   const __m256i k80 = _mm256_set1_epi8(static_cast<char>(0x80));
   const __m256i kC0 = _mm256_set1_epi8(static_cast<char>(0xC0));
   const __m256i kE0 = _mm256_set1_epi8(static_cast<char>(0xE0));
@@ -431,6 +481,14 @@ int32_t decode_simd(lanes &out, const unsigned char *p, const unsigned char *end
       if (next == nullptr) return -1;
       p = next;
       continue;
+    }
+    if (p[0] < 0xE0 && end - p > 64) {
+      const unsigned char *next = one_two_byte_block(l, p, units);
+      if (next == nullptr) return -1;
+      if (next != p) {
+        p = next;
+        continue;
+      }
     }
     if ((p[0] & 0xF0) == 0xE0 && end - p >= 64) {
       const unsigned char *next = three_byte_block(l, p, units);

@@ -272,13 +272,14 @@ TEST(HashDecoders, AgreeOnEveryFaultAtEveryOffsetOfABlock) {
   // take whole words and vector blocks before and after the fault.
   std::mt19937 rng(7);
   std::vector<std::string> bases;
-  for (unsigned mix : {1u, 2u, 4u, 8u, 3u, 6u, 15u}) bases.push_back(random_text(rng, mix, 160));
+  for (unsigned mix : {1u, 2u, 4u, 8u, 3u, 6u, 15u}) bases.push_back(random_text(rng, mix, 200));
   for (const Fault &fault : faults()) {
     SCOPED_TRACE(fault.kind);
     for (const std::string &base : bases) {
-      // Every offset through two blocks of 32 bytes and the two bytes after
-      // them, moved forward to the next character boundary.
-      for (size_t offset = 0; offset <= 66; ++offset) {
+      // Every offset through two of the largest vector blocks (64 bytes)
+      // and the two bytes after them, moved forward to the next character
+      // boundary.
+      for (size_t offset = 0; offset <= 130; ++offset) {
         size_t at = offset;
         while (at < base.size() &&
                reference::is_continuation(static_cast<unsigned char>(base[at]))) {
