@@ -6,10 +6,11 @@
 // The decoder comes in three forms that must agree on every value and every
 // refusal: a plain one that takes one character per step, one that takes
 // runs of one kind of sequence a word at a time, and, on x86-64 processors
-// with AVX-512 (BW, VL, VBMI and VBMI2), one that decodes 32 bytes of one-,
-// two- and three-byte sequences per step. A feed runs the fastest one the
-// processor has; the tests run all of them.
+// with AVX-512 (BW, VL, VBMI and VBMI2, checked at run time), one that
+// decodes blocks of up to 64 bytes per step. A feed runs the fastest one the
+// processor has; the tests run all of them on every machine that has them.
 #include <bit>
+#include <cstddef>
 #include <cstring>
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -316,8 +317,8 @@ bool simd_supported() {
 
 // The vector decoder reads 34 bytes from p: the 32 of a block and the two
 // after it, where the last sequences of the block end.
-constexpr ptrdiff_t kBlockBytes = 32;
-constexpr ptrdiff_t kBlockReach = kBlockBytes + 2;
+constexpr std::ptrdiff_t kBlockBytes = 32;
+constexpr std::ptrdiff_t kBlockReach = kBlockBytes + 2;
 
 #define TPSUBM_HASH_SIMD_TARGET \
   __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2")))
@@ -460,12 +461,15 @@ TPSUBM_HASH_STEP const unsigned char *four_byte_block(lanes &l, const unsigned c
   return p + 4 * k;
 }
 
-// Blocks of 32 bytes, one byte per 16-bit lane: every lane that starts a
-// one-, two- or three-byte sequence computes its unit from its own byte and
-// the next two, the lanes of continuation bytes are dropped and the units
-// left are packed together and mixed in. A block ends early before a
-// four-byte lead or a byte 0xF8-0xFF (a run or a refusal handles those) and
-// before a sequence that the block's end cuts.
+// The vector decoder. Each step takes the first block that fits the text at
+// p: 64 bytes of one- and two-byte sequences, sixteen three-byte or eight
+// four-byte sequences, or else 32 bytes of any one-, two- and three-byte
+// sequences, one byte per 16-bit lane: every lane that starts a sequence
+// computes its unit from its own byte and the next two, the lanes of
+// continuation bytes are dropped and the units left are packed together and
+// mixed in. That block ends early before a byte 0xF0-0xFF (a four-byte run
+// or a refusal handles it) and before a sequence that the block's end cuts.
+// The last bytes of the text, fewer than a block reads, go to the runs.
 TPSUBM_HASH_SIMD_TARGET
 int32_t decode_simd(lanes &out, const unsigned char *p, const unsigned char *end) {
   lanes l = out;
