@@ -600,11 +600,13 @@ int32_t tpsubm_hash_feed_utf8_by(tpsubm_hash_state *st, const char *text, hash_d
   const unsigned char *end = p + std::strlen(text);
   lanes l{st->h1, st->h2, 0, 0};
   if (st->has_pending) l.take(st->pending_unit);
+  // A text shorter than one vector block goes to the runs without asking
+  // the processor what it has.
   int32_t rc;
   if (decoder == hash_decoder::plain) {
     rc = decode_plain(l, p, end);
 #if TPSUBM_HASH_X86
-  } else if (decoder == hash_decoder::fastest && simd_supported()) {
+  } else if (decoder == hash_decoder::fastest && end - p >= kBlockReach && simd_supported()) {
     rc = decode_simd(l, p, end);
 #endif
   } else {
