@@ -427,7 +427,7 @@ TPSUBM_HASH_STEP const unsigned char *three_byte_block(lanes &l, const unsigned 
   if ((overlong | surrogate) != 0) return nullptr;
   _mm256_store_si256(reinterpret_cast<__m256i *>(units), _mm512_cvtepi32_epi16(cp));
   take_units(l, units, k);
-  return p + 3 * k;
+  return p + 3 * static_cast<std::ptrdiff_t>(k);
 }
 
 // Up to eight four-byte sequences from p, one per 32-bit lane, each turned
@@ -458,7 +458,7 @@ TPSUBM_HASH_STEP const unsigned char *four_byte_block(lanes &l, const unsigned c
   _mm256_store_si256(reinterpret_cast<__m256i *>(units),
                      _mm256_or_si256(high, _mm256_slli_epi32(low, 16)));
   take_units(l, units, 2 * k);
-  return p + 4 * k;
+  return p + 4 * static_cast<std::ptrdiff_t>(k);
 }
 
 // The vector decoder. Each step takes the first block that fits the text at
