@@ -172,15 +172,21 @@ TPSUBM_HASH_STEP const unsigned char *ascii_run(lanes &l, const unsigned char *p
       p += 8;
     }
   }
-  while (end - p >= 2 && p[0] < 0x80 && p[1] < 0x80) {
-    l.take_pair(p[0], p[1]);
-    p += 2;
+  for (;;) {
+    while (end - p >= 2 && p[0] < 0x80 && p[1] < 0x80) {
+      l.take_pair(p[0], p[1]);
+      p += 2;
+    }
+    if (p < end && p[0] < 0x80) {
+      l.take(p[0]);
+      ++p;
+    }
+    // A two-byte sequence among ASCII (a Latin letter) does not end the run:
+    // going back to the choice of run for each one costs more than it.
+    if (p >= end || (p[0] & 0xE0) != 0xC0) return p;
+    p = take_char(l, p);
+    if (p == nullptr) return nullptr;
   }
-  if (p < end && p[0] < 0x80) {
-    l.take(p[0]);
-    ++p;
-  }
-  return p;
 }
 
 // Four two-byte sequences in one word: leads 110xxxxx at the even bytes,
