@@ -6,7 +6,7 @@
 // The decoder comes in three forms that must agree on every value and every
 // refusal: a plain one that takes one character per step, one that takes
 // runs of one kind of sequence a word at a time, and, on x86-64 processors
-// with AVX-512 (BW, VL, VBMI and VBMI2, checked at run time), one that
+// with AVX-512 (BW, VL, VBMI and VBMI2, asked of glibc at run time), one that
 // decodes blocks of up to 64 bytes per step. A feed runs the fastest one the
 // processor has; the tests run all of them on every machine that has them.
 #include <bit>
@@ -21,9 +21,22 @@
 #define TPSUBM_HASH_STEP inline
 #endif
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The vector decoder needs GCC or Clang on x86-64, and glibc's record of
+// what the processor can do (<sys/platform/x86.h>): the dynamic loader fills
+// it in before any library runs, so asking it runs no detection code of this
+// library's own, at load or later.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
+    __has_include(<sys/platform/x86.h>)
 #define TPSUBM_HASH_X86 1
 #include <immintrin.h>
+#if defined(__clang__)
+// The header's inline functions are written in C, with _Bool.
+#define _Bool bool  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+#include <sys/platform/x86.h>
+#undef _Bool
+#else
+#include <sys/platform/x86.h>
+#endif
 #else
 #define TPSUBM_HASH_X86 0
 #endif
@@ -316,9 +329,10 @@ int32_t decode_runs(lanes &out, const unsigned char *p, const unsigned char *end
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+// The instructions are there and the system saves their registers.
 bool simd_supported() {
-  return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
-         __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2");
+  return CPU_FEATURE_ACTIVE(AVX512BW) && CPU_FEATURE_ACTIVE(AVX512VL) &&
+         CPU_FEATURE_ACTIVE(AVX512_VBMI) && CPU_FEATURE_ACTIVE(AVX512_VBMI2);
 }
 
 // The vector decoder reads 34 bytes from p: the 32 of a block and the two
