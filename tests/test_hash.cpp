@@ -123,6 +123,8 @@ TEST_F(StableHash, HashesKnownTextsAndRefusesMalformedUtf8) {
       EXPECT_EQ(out, *c.value);
     }
     if (c.signed_value) {
+      // The export shows only the absolute value; this holds the reference,
+      // which the other tests trust, to the published signed combination.
       EXPECT_EQ(signed_combination(c.units), *c.signed_value);
     }
   }
