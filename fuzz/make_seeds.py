@@ -18,7 +18,8 @@ def write(target, name, data):
         f.write(data)
 
 
-# --- fuzz_hash: split count, split points (u16 each), decoder room, text ---
+# --- fuzz_hash: split count, split points (u16 each), a byte the target
+# skips (once the room of a unit buffer), text ---
 def hash_seed(text, cuts=(), room=8):
     out = bytes([len(cuts)])
     for c in cuts:
@@ -35,6 +36,11 @@ HASH_SEEDS = {
     "overlong": hash_seed(b"ab\xc0\xafcd", (2,)),
     "surrogate": hash_seed(b"x\xed\xa0\x80y", (1,)),
     "truncated": hash_seed(b"abc\xe2\x82", (3,)),
+    # Long enough for the vector blocks of each kind, with a fault inside one.
+    "cyrillic_long": hash_seed(("\u0421\u044a\u0435\u0448\u044c \u0436\u0435 " * 30).encode(), (65,)),
+    "emoji_long": hash_seed(("\U0001F600\U0001F3AC" * 40).encode(), (33, 34)),
+    "mixed_long": hash_seed(("a\u00e9\u4e2d\u0436 \U0001F600" * 30).encode(), (31, 64)),
+    "fault_in_block": hash_seed(("\u4e2d" * 20).encode() + b"\xed\xa0\x80" + b"x" * 100),
 }
 
 # --- fuzz_clean: one line ---

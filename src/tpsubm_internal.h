@@ -15,18 +15,26 @@ struct tpsubm_hash_state {
 };
 
 void tpsubm_hash_state_init(tpsubm_hash_state *st);
-// 0 fed; -1 state or text null, or text not well-formed UTF-8; -3 no memory.
-// Any nonzero result leaves the state exactly as it was.
+// 0 fed; -1 state or text null, or text not well-formed UTF-8. A refused
+// feed leaves the state exactly as it was.
 int32_t tpsubm_hash_feed_utf8(tpsubm_hash_state *st, const char *text);
 // Hash of everything fed since init, 0 to 2147483647.
 int32_t tpsubm_hash_state_finish(tpsubm_hash_state *st);
 // 0 with *out written; -1 text or out null; -2 the feed failed.
 int32_t tpsubm_stable_hash_utf8_impl(const char *text, int32_t *out);
 
-// Strict UTF-8 to UTF-16 decoder behind the hash; declared here only for its
-// white-box tests. units == nullptr counts without storing. 0 with *count
-// written; -1 not well-formed UTF-8; -3 the buffer is too small.
-int32_t utf8_to_utf16(const char *text, uint16_t *units, uintptr_t capacity, uintptr_t *count);
+// The feed decodes with the fastest of its decoders that the processor can
+// run. These name each one, so that the tests can hold them to the same
+// values and refusals.
+enum class hash_decoder {
+  plain,    // one character per step
+  runs,     // runs of one kind of sequence, a word at a time
+  fastest,  // the vector decoder where the processor has it, else runs
+};
+// Whether fastest means the vector decoder on this processor.
+bool tpsubm_hash_has_simd();
+// tpsubm_hash_feed_utf8 with the given decoder.
+int32_t tpsubm_hash_feed_utf8_by(tpsubm_hash_state *st, const char *text, hash_decoder decoder);
 
 // Constant tables.
 struct lang_entry {

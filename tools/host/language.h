@@ -187,9 +187,11 @@ std::string display_name(int32_t id, const Translator &names);
 void tune_allocator_for_detection();
 
 // For code inside another program's process: keeps a free block below a
-// small pinned allocation in the calling thread's heap, so that CLD2's
-// buffers are served from it without moving the top of the heap. Call once
-// on each thread that detects; cheap when called again. Changes no setting.
+// pinned allocation in the calling thread's heap (448 KB in all, held until
+// the thread ends), so that CLD2's buffers are served from it without moving
+// the top of the heap. Call once on each thread that detects (detect_line,
+// TrackAnswers, a Detector's thread); cheap when called again. Changes no
+// setting. The detection functions do not call it themselves.
 void keep_detection_heap_warm();
 
 }  // namespace host

@@ -21,17 +21,17 @@ DESCRIPTION
     the collection and the primary and secondary selections. It prints what
     the library made of them.
 
-    Only regular files are read: a FIFO, a device or a directory is refused. A
-    text subtitle file (one without NUL bytes in its first 64 KiB, or with a
-    byte order mark or the byte pattern of UTF-16) is read whole, up to 32 MiB
-    and 300,000 lines. Its encoding is found in this order: a byte order mark;
-    the byte pattern of UTF-16 (LE or BE) without one; UTF-8, when the text is
-    valid UTF-8 or has fewer invalid sequences than valid multi-byte ones;
-    else uchardet. It is converted to UTF-8 (iconv), each invalid byte
-    sequence replaced by U+FFFD and counted in a warning. The format is then
-    found by FFmpeg from the content, never from the file name: SubRip,
-    ASS/SSA, WebVTT, MicroDVD, SAMI, MPL2, SubViewer and every other text
-    subtitle format FFmpeg reads.
+    Only regular files are read: a FIFO, a device or a directory is refused.
+    A text subtitle file (one without NUL bytes in its first 64 KiB, or with
+    a byte order mark or the byte pattern of UTF-16) is read whole, up to
+    32 MiB. Its encoding is found in this order: a byte order mark; the byte
+    pattern of UTF-16 (LE or BE) without one; UTF-8, when the text is valid
+    UTF-8 or has fewer invalid sequences than valid multi-byte ones; else
+    uchardet. It is converted to UTF-8 (iconv), each invalid byte sequence
+    replaced by U+FFFD and counted in a warning. The format is then found by
+    FFmpeg from the content, never from the file name: SubRip, ASS/SSA,
+    WebVTT, MicroDVD, SAMI, MPL2, SubViewer and every other text subtitle
+    format FFmpeg reads.
 
     Any other file is a container (Matroska, MP4, MPEG-TS, ...), opened by
     FFmpeg from the file and read packet by packet: only its subtitle streams
@@ -44,17 +44,16 @@ DESCRIPTION
 
     Each cue is decoded by FFmpeg into SubStation Alpha text; the Text field
     of every event becomes one line of the cue, with its override blocks and
-    "\N" breaks left in for the library's own cleaning. A cue keeps its times;
-    one of zero length is shown for no time, and one whose end the file leaves
-    open (SAMI, a container without durations) ends where the next one starts,
-    after 5 seconds at most. Languages are detected by CLD2, one vote per
-    cleaned line, answering ISO 639-1 codes; only answers CLD2 is sure of
-    vote, so that lines it cannot place, such as "♪ ♪", or lines of numbers
-    and units, such as drone telemetry, cast none. Chinese lines answer "chs"
-    or "cht" by the script of the whole track, decided once from all its
-    characters ("zh" when it leans to neither). Language names are translated
-    with ICU's display names, and a language the library knows only by its
-    code is named by ICU too ("bg" shows as "Bulgarian").
+    "\N" breaks left in for the library's own cleaning. A cue keeps its
+    times; one of zero length is shown for no time, and one whose end the
+    file leaves open (SAMI, a container without durations) ends where the
+    next one starts, after 5 seconds at most. Languages are detected
+    by CLD2, one vote per cleaned line, answering ISO 639-1 codes; Chinese
+    lines answer "chs" or "cht" by the script of the whole track. Only
+    answers CLD2 is sure of, on lines written mostly in words, vote: "♪ ♪"
+    and lines of numbers and units (camera telemetry) cast none. Language
+    names are translated with ICU's display names, which also name the
+    languages the library knows only by their code ("bg": Bulgarian).
 
     Tracks are numbered in the order of the FILEs and, within a container, of
     its streams. Track n is created with index n (1, 2, 3, ...), so that two
@@ -143,11 +142,11 @@ EXIT STATUS
         beyond 64 or beyond the library's 64 tracks, the part of a container
         the budget left unread, and what FFmpeg warns about (such as a file
         cut short).
-    1   at least one FILE gave no track: a line on standard error names it and
-        the cause (it cannot be opened, is not a regular file, is a text file
-        over 32 MiB or 300,000 lines, its encoding cannot be found, FFmpeg
-        does not recognise it, it has no subtitle stream, or no cue could be
-        read from it), and the other FILEs are still shown.
+    1   at least one FILE gave no track: a line on standard error names it
+        and the cause (it cannot be opened, is not a regular file, is a text
+        file over 32 MiB, its encoding cannot be found, FFmpeg does not
+        recognise it, it has no subtitle stream, or no cue could be read from
+        it), and the other FILEs are still shown.
     2   the command line is wrong.
 
 EXAMPLES
