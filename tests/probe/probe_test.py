@@ -525,6 +525,14 @@ def case_reading(args):
     late = paths[5]
     done = run(args, "--lang", "en", "--at", "01:39:58.500", late)
     check("next to the old \ufffdets." in done.stdout, done.stdout)
+    # A NUL byte sends a text file to FFmpeg as it is; when no cue comes back,
+    # the user is told so instead of seeing an empty track in silence.
+    nul = os.path.join(args.work, "nul.srt")
+    with open(nul, "wb") as f:
+        f.write(srt(ENGLISH).encode().replace(b"storm", b"st\0rm"))
+    done = run(args, "--lang", "en", nul)
+    check(f"tpsubm-probe: {nul}: stream 0 (subrip) holds no cue FFmpeg could read"
+          in done.stderr.splitlines(), done.stderr)
 
 
 def case_times(args):

@@ -164,6 +164,15 @@ void read_container(const std::string &url, const std::vector<int> *only, const 
   request.deadline = deadline_of(limits);
   DemuxCounts counts;
   demux(request, limits, out, counts);
+  if (!out.ok || !out.complete) return;
+  // A text stream read to its end without a cue is worth a word: an empty
+  // track, or a text file that holds a NUL byte and so came this way.
+  for (const Stream &stream : out.streams) {
+    if (stream.text && stream.cues.empty()) {
+      out.warnings.push_back("stream " + std::to_string(stream.index) + " (" + stream.codec +
+                             ") holds no cue FFmpeg could read");
+    }
+  }
 }
 
 // Reads `fd` whole, at most `max` bytes; false with `error` set otherwise.
