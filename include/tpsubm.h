@@ -61,8 +61,11 @@
  * their first argument. A callback may call any export, including ones that
  * destroy the track being worked on or clear the library; the library stays
  * memory-safe and the outer call then ends as its documentation says. The
- * message left by an export that a callback calls stays in place: the outer
- * call neither restores nor empties the message after a callback returns.
+ * outer call neither restores nor empties the message after a callback
+ * returns, so a message left by an export that the callback called stays in
+ * place until the outer call itself writes the message: a detection run
+ * cleans each later marked-up line as tpsubm_clean_line does, which empties
+ * the message (or sets "oom"), and sets its own message when it fails.
  */
 #ifndef TPSUBM_H
 #define TPSUBM_H
@@ -169,9 +172,10 @@ TPSUBM_API int32_t tpsubm_destroy(int32_t id);
 TPSUBM_API void tpsubm_clear(void);
 
 /*
- * The track's file hash as decimal digits ("0".."2147483647"), "" until the
- * first successful tpsubm_finalize; NULL for an invalid id. Valid until the
- * track is destroyed or cleared (a later finalize rewrites it in place).
+ * The track's file hash as decimal digits ("0".."2147483647"), "" until a
+ * finalize computes it (a first finalize that fails with "hash index" or
+ * "oom" keeps the hash it computed); NULL for an invalid id. Valid until
+ * the track is destroyed or cleared (a later finalize rewrites it in place).
  * Message: LEFT.
  */
 TPSUBM_API const char *tpsubm_file_hash(int32_t id);
@@ -258,7 +262,12 @@ TPSUBM_API int32_t tpsubm_add_cue_line(int32_t id, int32_t position, const char 
  * Returns 0, 1 with "no such id", 5 with "hash" (no cues and the parent text
  * is not valid UTF-8), "hash utf8" (a first line is not valid UTF-8) or
  * "hash index", or 6 with "oom". A first finalize that fails leaves the track
- * open; a repeated one that fails keeps the track finalized and searchable.
+ * open but keeps what it computed before failing: the score of every cue
+ * always (tpsubm_cue_char_score reports it, tpsubm_cue_at_linear chooses by
+ * it; lines added afterwards change no score until the next finalize), the
+ * file hash too when it failed with "hash index" or "oom", and the index
+ * when it failed with "oom". A repeated finalize that fails keeps the track
+ * finalized and searchable.
  * Message: as tpsubm_add_cue.
  */
 TPSUBM_API int32_t tpsubm_finalize(int32_t id);
@@ -293,10 +302,12 @@ TPSUBM_API int32_t tpsubm_stable_hash_utf8(const char *text, int32_t *out);
 TPSUBM_API int32_t tpsubm_cue_at(int32_t id, int32_t t);
 
 /*
- * The same choice made by one pass over every cue; works on a track that is
- * not finalized (every score is then -1, so the lowest active position wins)
- * and also considers cues with a negative start. -1 for an invalid id, a
- * track without cues, or when nothing is active. Allocates nothing.
+ * The same choice made by one pass over every cue; also considers cues with
+ * a negative start, and works on a track that is not finalized, choosing by
+ * the scores its cues hold: -1 for every cue until a finalize scores it (so
+ * the lowest active position wins), the scores a failed first finalize
+ * computed after one. -1 for an invalid id, a track without cues, or when
+ * nothing is active. Allocates nothing.
  */
 TPSUBM_API int32_t tpsubm_cue_at_linear(int32_t id, int32_t t);
 
@@ -340,8 +351,10 @@ TPSUBM_API const char *tpsubm_cue_line(int32_t id, int32_t position, int32_t k);
 
 /*
  * The cue's character score: the byte length of its lines that hold a
- * non-blank byte; -1 before finalize, for a cue with nothing visible, or for
- * an invalid id or position.
+ * non-blank byte, computed by tpsubm_finalize (also by a first finalize that
+ * fails) and again by detection for a cue whose lines it replaces; -1 until a
+ * finalize has scored the cue, for a cue with nothing visible, or for an
+ * invalid id or position.
  */
 TPSUBM_API int32_t tpsubm_cue_char_score(int32_t id, int32_t position);
 
@@ -453,10 +466,16 @@ TPSUBM_API int32_t tpsubm_is_bilingual(int32_t id);
 TPSUBM_API void tpsubm_set_translator(tpsubm_translator_fn translator, void *ctx);
 
 /*
- * Composes the track's name: the English name of language 1 (or of both,
- * "First & Second", when the track is bilingual) from the library's table,
- * translated when a translator is registered (the second name is asked
- * first), or the code itself when the table lacks it; cut to 399 bytes; then
+ * Composes the track's name from the detected codes and the library's table
+ * of English names:
+ *   - not bilingual: the name of language 1, or its code as it is when the
+ *     table lacks it ("" before any detection); language 2 plays no part;
+ *   - bilingual, both codes in the table: "First & Second";
+ *   - bilingual, one code in the table: that language's name alone;
+ *   - bilingual, neither in the table: the code of language 1 as it is.
+ * A registered translator is asked for every name shown (for two, the second
+ * name first) and never for a code; its answer replaces the English name
+ * unless it is NULL. The name part is cut to 399 bytes; then
  * the suffix (the whole at most 511 bytes); then "[ ... ]" when created with
  * square brackets and "{ ... }" outside that for a server file (each wrap
  * first cuts the text to 507 bytes). Cuts keep whole UTF-8 sequences.

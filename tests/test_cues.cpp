@@ -339,6 +339,39 @@ TEST_F(Cues, FailsOnAFirstLineThatIsNotUtf8AndLeavesTheTrackOpen) {
   EXPECT_STREQ(tpsubm_file_hash(later), std::to_string(hash_of("fine")).c_str());
 }
 
+// Scoring comes before hashing: a first finalize that fails keeps the scores,
+// and the linear lookup, which works on an open track, chooses by them.
+TEST_F(Cues, AFailedFirstFinalizeKeepsTheScoresItComputed) {
+  int32_t id =
+      track_with({{0, 1000, {"ab"}}, {0, 1000, {"bad \xC3(", "and more"}}, {500, 1500, {"x"}}});
+  for (int32_t pos = 0; pos < 3; ++pos) EXPECT_EQ(tpsubm_cue_char_score(id, pos), -1);
+  EXPECT_EQ(tpsubm_cue_at_linear(id, 600), 0);  // all -1: the lowest position
+
+  ASSERT_EQ(tpsubm_finalize(id), TPSUBM_INVALID);
+  EXPECT_STREQ(tpsubm_last_error(), "hash utf8");
+  EXPECT_EQ(tpsubm_cue_char_score(id, 0), 2);
+  EXPECT_EQ(tpsubm_cue_char_score(id, 1), 14);
+  EXPECT_EQ(tpsubm_cue_char_score(id, 2), 1);
+  EXPECT_EQ(tpsubm_cue_at_linear(id, 600), 1);
+  EXPECT_EQ(tpsubm_cue_at(id, 600), -1);  // still open
+
+  // Lines and cues added now are not scored until the next finalize.
+  ASSERT_EQ(tpsubm_add_cue_line(id, 2, "a much longer line"), TPSUBM_OK);
+  ASSERT_EQ(tpsubm_add_cue(id, 0, 1000), 3);
+  ASSERT_EQ(tpsubm_add_cue_line(id, 3, "the longest line of them all"), TPSUBM_OK);
+  EXPECT_EQ(tpsubm_cue_char_score(id, 2), 1);
+  EXPECT_EQ(tpsubm_cue_char_score(id, 3), -1);
+  EXPECT_EQ(tpsubm_cue_at_linear(id, 600), 1);
+
+  // The next finalize, failing again on the same first line, scores them.
+  ASSERT_EQ(tpsubm_finalize(id), TPSUBM_INVALID);
+  EXPECT_EQ(tpsubm_cue_char_score(id, 2), 19);
+  EXPECT_EQ(tpsubm_cue_char_score(id, 3), 28);
+  EXPECT_EQ(tpsubm_cue_at_linear(id, 600), 3);
+  EXPECT_EQ(tpsubm_cue_at_linear(id, 1200), 2);
+  EXPECT_STREQ(tpsubm_file_hash(id), "");
+}
+
 TEST_F(Cues, FailsOnAnEmptyTrackWhoseParentIsNotUtf8) {
   int32_t id = track_with({}, 0, "movie\xFF");
   EXPECT_EQ(tpsubm_finalize(id), TPSUBM_INVALID);

@@ -37,11 +37,6 @@ std::string repeat(const std::string &s, size_t n) {
   return out;
 }
 
-bool is_valid_utf8(const char *text) {
-  int32_t out = 0;
-  return tpsubm_stable_hash_utf8(text, &out) == TPSUBM_OK;
-}
-
 class Handles : public ::testing::Test {
  protected:
   void SetUp() override { reset(); }
@@ -118,7 +113,6 @@ TEST_F(Handles, StoresTheSuffixByItsRule) {
     const char *name = tpsubm_display_name(id);
     ASSERT_NE(name, nullptr);
     EXPECT_EQ(std::string(name), c.stored);
-    EXPECT_TRUE(is_valid_utf8(name));
   }
 }
 
@@ -131,7 +125,6 @@ TEST_F(Handles, StoresAndReturnsPerTrackValues) {
   EXPECT_STREQ(tpsubm_parent_file_hash(id), "movie-hash");
   EXPECT_EQ(tpsubm_index(id), -7);  // kept as given until a finalize
   EXPECT_EQ(tpsubm_delay_ms(id), 250);
-  ASSERT_NE(tpsubm_file_hash(id), nullptr);
   EXPECT_STREQ(tpsubm_file_hash(id), "");
   EXPECT_EQ(tpsubm_encoding(id), nullptr);
 
@@ -145,7 +138,6 @@ TEST_F(Handles, StoresAndReturnsPerTrackValues) {
     if (name == nullptr) {
       EXPECT_EQ(tpsubm_encoding(id), nullptr);
     } else {
-      ASSERT_NE(tpsubm_encoding(id), nullptr);
       EXPECT_STREQ(tpsubm_encoding(id), name);
     }
   }
@@ -392,7 +384,7 @@ TEST_F(Handles, ClearResetsEveryTrackAndList) {
   ASSERT_EQ(tpsubm_set_secondary(b), TPSUBM_OK);
   ASSERT_EQ(tpsubm_active_cues(a, 500), TPSUBM_OK);
   ASSERT_EQ(tpsubm_active_count(), 1);
-  ASSERT_NE(tpsubm_result_json(), nullptr);
+  ASSERT_STRNE(tpsubm_result_json(), "{}");  // a document is held
   ASSERT_EQ(tpsubm_warning_count(), 1);
   ASSERT_STREQ(tpsubm_last_error(), "duplicate");
 

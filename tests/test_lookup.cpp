@@ -494,7 +494,6 @@ TEST_F(LookupTest, LookupsAgreeWithABruteForceScanOnRandomTracks) {
       {200, 40, 60, true},      // many equal starts
   };
   std::mt19937 rng(20240611);
-  int checked = 0;
   for (const shape &s : shapes) {
     for (int round = 0; round < 4; ++round) {
       SCOPED_TRACE(testing::Message() << "cues " << s.cues << " round " << round);
@@ -580,11 +579,9 @@ TEST_F(LookupTest, LookupsAgreeWithABruteForceScanOnRandomTracks) {
           }
         }
         ASSERT_EQ(active_at(id, t), expected);
-        ++checked;
       }
     }
   }
-  EXPECT_GT(checked, 0);
 }
 
 }  // namespace

@@ -132,6 +132,25 @@ TEST_F(Reentrancy, NestedDetectionOfTheSameTrackIsRefused) {
   EXPECT_STREQ(tpsubm_last_error(), "");
 }
 
+// The run leaves the message of the detector's own calls in place, but
+// cleaning the next marked-up line empties it, as tpsubm_clean_line does.
+TEST_F(Reentrancy, MessageLeftByTheDetectorStaysUntilTheRunCleansALine) {
+  int32_t id = make_track(kMixed);
+  std::vector<std::string> seen;  // the message when each call starts
+  hook_.on_call = [&](int call, const char *) {
+    seen.emplace_back(tpsubm_last_error());
+    if (call == 1 || call == 3 || call == 6) {
+      EXPECT_EQ(tpsubm_destroy(-1), TPSUBM_NO_SUCH_ID);
+    }
+  };
+  ASSERT_EQ(tpsubm_detect_languages(id), TPSUBM_OK);
+  ASSERT_EQ(hook_.seen, kMixedHanded);
+  // Calls 2 and 5 hand over parts of a marked-up line cleaned after calls 1
+  // and 4; nothing is cleaned between calls 3 and 4.
+  EXPECT_EQ(seen, (std::vector<std::string>{"", "", "", "no such id", "", ""}));
+  EXPECT_STREQ(tpsubm_last_error(), "no such id");  // left by call 6
+}
+
 TEST_F(Reentrancy, DetectorThatDestroysTheTrackEndsTheRun) {
   const int handed = static_cast<int>(kMixedHanded.size());
   for (int n = 1; n <= handed; ++n) {

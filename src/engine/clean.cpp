@@ -87,9 +87,11 @@ TPSUBM_API int32_t tpsubm_clean_line(const char *line) {
     return TPSUBM_OK;
   }
   len += std::strlen(line + len);
-  // The working buffer is twice the line plus 8 bytes, computed without
-  // overflow (the rewrite itself never grows the line). Subtitle lines are
-  // short, so most fit a buffer on the stack and cost no allocation.
+  // The rewrite never grows the line, so any buffer of its length holds it.
+  // A line of up to 508 bytes (subtitle lines are short) is rewritten in a
+  // 1024-byte buffer on the stack at no allocation; a longer one in a heap
+  // buffer of twice its length plus 8 bytes, a size computed without
+  // overflow, and the line fails with "oom" when that cannot be had.
   char stack_buffer[kStackBuffer];
   char *buffer = stack_buffer;
   if (len > (sizeof stack_buffer - 8) / 2) {

@@ -54,7 +54,7 @@ struct order_entry {
 struct handle_slot {
   int32_t in_use;
   char *parent_file_hash;         // owned, never empty while in use
-  char file_hash[kFileHashSize];  // decimal digits, "" until finalized
+  char file_hash[kFileHashSize];  // decimal digits, "" until a finalize computes them
   int32_t index;
   int32_t delay_ms;
   int32_t square_brackets;  // 0 or 1

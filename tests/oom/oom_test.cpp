@@ -195,6 +195,8 @@ bool add_lines() {
 std::string g_long_line;  // over 256 UTF-16 units
 const char *g_first_lines[3];
 int32_t g_reference_at;
+std::string g_reference_hash;
+std::vector<int32_t> g_reference_scores;
 
 // A first finalize: fails with 6 "oom", or with 5 "hash utf8" when the
 // feed of a long first line finds no memory; the track then stays open.
@@ -209,6 +211,12 @@ bool finalize_first() {
     CHECK(failed);
     CHECK((rc == TPSUBM_NO_MEMORY && msg_is("oom")) ||
           (rc == TPSUBM_INVALID && msg_is("hash utf8") && g_first_lines[0] == g_long_line.c_str()));
+    // The scores come first and are kept; failing at the order, the file
+    // hash and index are kept too.
+    for (int32_t pos = 0; pos < 3; ++pos) {
+      CHECK(tpsubm_cue_char_score(id, pos) == g_reference_scores[static_cast<size_t>(pos)]);
+    }
+    if (rc == TPSUBM_NO_MEMORY) CHECK(g_reference_hash == tpsubm_file_hash(id));
     // Still open: lookups that need the order refuse it, lines can be added.
     CHECK(tpsubm_cue_at(id, 1500) == -1);
     CHECK(tpsubm_active_cues(id, 1500) == TPSUBM_NO_SUCH_ID);
@@ -479,6 +487,10 @@ int main() {
     int32_t id = make_track(g_first_lines, 3);
     tpsubm_finalize(id);
     g_reference_at = tpsubm_cue_at(id, 1500);
+    g_reference_hash = tpsubm_file_hash(id);
+    g_reference_scores.clear();
+    for (int32_t pos = 0; pos < 3; ++pos)
+      g_reference_scores.push_back(tpsubm_cue_char_score(id, pos));
     tpsubm_clear();
     run(lines == short_lines ? "finalize" : "finalize, long first line", finalize_first);
     run(lines == short_lines ? "finalize again" : "finalize again, long line", finalize_again);
