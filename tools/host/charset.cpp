@@ -148,7 +148,8 @@ size_t unit_size(const std::string &encoding) {
 // it one code unit at a time.
 bool convert(std::string_view raw, size_t offset, const std::string &encoding, Decoded &out) {
   iconv_t cd = iconv_open("UTF-8", encoding.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
+  // (iconv_t)-1 is iconv_open's documented failure value.
+  if (cd == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
     out.error = "the detected encoding " + encoding + " is not supported by iconv";
     return false;
   }

@@ -224,6 +224,14 @@ void refuse(StreamState &state, const std::string &cause) {
   if (state.refused++ == 0) state.first_refused = cause;
 }
 
+// a + b, held at the ends of int64_t: a hostile file's times may lie
+// anywhere, and the sum is clamped to the library's 32 bits anyway.
+int64_t add_ms(int64_t a, int64_t b) {
+  int64_t sum = 0;
+  if (!__builtin_add_overflow(a, b, &sum)) return sum;
+  return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+}
+
 // Turns one packet into a cue of the stream, or counts it as refused.
 void decode_packet(const AVStream *st, AVPacket *pkt, bool text_file, StreamState &state) {
   int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
@@ -249,18 +257,17 @@ void decode_packet(const AVStream *st, AVPacket *pkt, bool text_file, StreamStat
       cue.lines.emplace_back(rect->text);
     }
   }
-  int64_t start_ms = base_ms + sub.start_display_time;
+  int64_t start_ms = add_ms(base_ms, sub.start_display_time);
   int64_t end_ms = 0;
   bool has_end = true;
-  if (text_file && pkt->duration >= 0) {
-    // FFmpeg's text demuxers give every cue its duration from the file and
-    // mark an end the file leaves open with -1; 0 is a cue of no length.
-    end_ms = base_ms + av_rescale_q(pkt->duration, st->time_base, AVRational{1, 1000});
-  } else if (!text_file && pkt->duration > 0) {
-    end_ms = base_ms + av_rescale_q(pkt->duration, st->time_base, AVRational{1, 1000});
+  // FFmpeg's text demuxers give every cue its duration from the file and
+  // mark an end the file leaves open with -1; 0 is a cue of no length. In a
+  // container 0 means the packet does not say.
+  if (text_file ? pkt->duration >= 0 : pkt->duration > 0) {
+    end_ms = add_ms(base_ms, av_rescale_q(pkt->duration, st->time_base, AVRational{1, 1000}));
   } else if (!text_file && sub.end_display_time > sub.start_display_time &&
              sub.end_display_time != std::numeric_limits<uint32_t>::max()) {
-    end_ms = base_ms + sub.end_display_time;
+    end_ms = add_ms(base_ms, sub.end_display_time);
   } else {
     has_end = false;
   }

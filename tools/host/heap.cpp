@@ -44,7 +44,7 @@ namespace {
 // The pin is a piece too: a request that large is served from the top
 // (or from a free block as large, rare in a heap), where a small one would
 // come from glibc's caches of small chunks anywhere in the heap.
-constexpr size_t kPiece = 64 * 1024;
+constexpr size_t kPiece = size_t{64} * 1024;
 constexpr int kPieces = 7;
 
 // The pin of the calling thread, released with the thread.

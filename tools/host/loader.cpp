@@ -117,7 +117,7 @@ Loaded Loader::load(const std::string &file, const ReadResult &read,
       left_out.push_back(stream.index);
       continue;
     }
-    if (read.container) error = "stream " + std::to_string(stream.index) + ": " + error;
+    if (read.container) error.insert(0, "stream " + std::to_string(stream.index) + ": ");
     for (const Track &t : out.tracks) tpsubm_destroy(t.id);
     out.tracks.clear();
     out.error = error;

@@ -11,21 +11,24 @@ namespace host {
 
 std::string format_time(int64_t ms) {
   char text[40];
-  int64_t a = ms < 0 ? -ms : ms;
-  std::snprintf(text, sizeof text, "%s%02lld:%02lld:%02lld.%03lld", ms < 0 ? "-" : "",
-                static_cast<long long>(a / 3600000), static_cast<long long>(a / 60000 % 60),
-                static_cast<long long>(a / 1000 % 60), static_cast<long long>(a % 1000));
+  // Unsigned, so that the most negative time has a magnitude too.
+  uint64_t a = ms < 0 ? 0 - static_cast<uint64_t>(ms) : static_cast<uint64_t>(ms);
+  // Forty bytes hold any int64_t time, so nothing is cut.
+  (void)std::snprintf(
+      text, sizeof text, "%s%02llu:%02llu:%02llu.%03llu", ms < 0 ? "-" : "",
+      static_cast<unsigned long long>(a / 3600000), static_cast<unsigned long long>(a / 60000 % 60),
+      static_cast<unsigned long long>(a / 1000 % 60), static_cast<unsigned long long>(a % 1000));
   return text;
 }
 
 std::string format_size(int64_t bytes) {
   char text[40];
   if (bytes < 10240) {
-    std::snprintf(text, sizeof text, "%lld bytes", static_cast<long long>(bytes));
+    (void)std::snprintf(text, sizeof text, "%lld bytes", static_cast<long long>(bytes));
   } else if (bytes < (int64_t{1} << 20)) {
-    std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+    (void)std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
   } else {
-    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
+    (void)std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
   }
   return text;
 }

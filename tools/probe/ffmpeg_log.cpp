@@ -20,7 +20,8 @@ void collect(void *, int level, const char *format, va_list args) {
   char text[512];
   va_list copy;
   va_copy(copy, args);
-  std::vsnprintf(text, sizeof text, format, copy);
+  // A longer message is cut; what fits is enough for the report.
+  (void)std::vsnprintf(text, sizeof text, format, copy);
   va_end(copy);
   // No exception may leave a callback that C code calls.
   try {

@@ -21,7 +21,8 @@ namespace {
 constexpr const char *kProgram = "tpsubm-probe";
 
 void warn(const std::string &where, const std::string &message) {
-  std::fprintf(stderr, "%s: %s: %s\n", kProgram, where.c_str(), message.c_str());
+  // Standard error is the last place to report to: a failed write has nowhere to go.
+  (void)std::fprintf(stderr, "%s: %s: %s\n", kProgram, where.c_str(), message.c_str());
 }
 
 // Reads and loads one file, reporting on standard error. False when the file
@@ -52,8 +53,8 @@ bool known_id(const std::vector<Track> &tracks, int32_t id) {
 }
 
 int usage_error(const std::string &message) {
-  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, message.c_str(),
-               kProgram);
+  (void)std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram,
+                     message.c_str(), kProgram);
   return 2;
 }
 
@@ -62,8 +63,7 @@ int run(int argc, char **argv) {
   std::string error;
   if (!parse_options(argc, argv, options, error)) return usage_error(error);
   if (options.help) {
-    std::fputs(kHelpText, stdout);
-    return 0;
+    return std::fputs(kHelpText, stdout) < 0 ? 1 : 0;
   }
   if (options.version) {
     std::printf("%s %s\ntpsubm %s\n%s\nCLD2 %s\nICU %s\n", kProgram, TPSUBM_PROBE_VERSION,
@@ -99,8 +99,9 @@ int run(int argc, char **argv) {
   }
   std::vector<std::string> refusals;
   host::add_to_collection(tracks, translator, refusals);
-  for (const std::string &refusal : refusals)
-    std::fprintf(stderr, "%s: %s\n", kProgram, refusal.c_str());
+  for (const std::string &refusal : refusals) {
+    (void)std::fprintf(stderr, "%s: %s\n", kProgram, refusal.c_str());
+  }
   for (const Delay &delay : options.delays) {
     if (!known_id(tracks, delay.id)) {
       return usage_error("--delay: no track has the id " + std::to_string(delay.id));
@@ -129,7 +130,11 @@ int run(int argc, char **argv) {
     print_table(tracks);
     print_selection(tracks);
   }
-  std::fflush(stdout);
+  // A full disk or a closed pipe must not pass for a complete report.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    warn("standard output", "cannot write the report");
+    failed = true;
+  }
   tpsubm_clear();
   tpsubm_set_translator(nullptr, nullptr);
   return failed ? 1 : 0;

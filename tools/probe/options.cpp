@@ -2,6 +2,7 @@
 #include "options.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -175,6 +176,13 @@ bool all_digits(const std::string &text, size_t length) {
   return true;
 }
 
+// The value of a run of at most three decimal digits, checked by all_digits.
+int64_t digits_value(const std::string &digits) {
+  int64_t value = 0;
+  std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  return value;
+}
+
 }  // namespace
 
 bool parse_time(const std::string &text, int32_t &ms) {
@@ -192,11 +200,10 @@ bool parse_time(const std::string &text, int32_t &ms) {
       !all_digits(minutes, 2) || !all_digits(seconds, 2) || !all_digits(millis, 3)) {
     return false;
   }
-  int64_t m = std::atoi(minutes.c_str());
-  int64_t s = std::atoi(seconds.c_str());
+  int64_t m = digits_value(minutes);
+  int64_t s = digits_value(seconds);
   if (m > 59 || s > 59) return false;
-  int64_t total =
-      std::atoll(hours.c_str()) * 3600000 + m * 60000 + s * 1000 + std::atoi(millis.c_str());
+  int64_t total = digits_value(hours) * 3600000 + m * 60000 + s * 1000 + digits_value(millis);
   if (total > INT32_MAX) return false;
   ms = static_cast<int32_t>(total);
   return true;
@@ -302,7 +309,8 @@ bool parse_options(int argc, char **argv, Options &options, std::string &error) 
       int32_t id = 0;
       if (!value(v)) return false;
       if (!parse_int(v, -1, INT32_MAX, id)) {
-        error = name + ": '" + v + "' is not a track id";
+        error = name;
+        error.append(": '").append(v).append("' is not a track id");
         return false;
       }
       (name == "--primary" ? options.primary : options.secondary) = id;

@@ -86,7 +86,7 @@ void print_table(const std::vector<Track> &tracks) {
   std::vector<std::vector<std::string>> rows;
   for (const Track &t : tracks) {
     char confidence[16];
-    std::snprintf(confidence, sizeof confidence, "%.2f", tpsubm_confidence(t.id));
+    (void)std::snprintf(confidence, sizeof confidence, "%.2f", tpsubm_confidence(t.id));
     rows.push_back({std::to_string(t.id), t.label(), t.format, or_dash(tpsubm_encoding(t.id)),
                     std::to_string(t.cues), languages(t.id), confidence,
                     tpsubm_is_bilingual(t.id) ? "yes" : "no", quoted(t.name),
@@ -134,6 +134,7 @@ void print_at(const std::vector<Track> &tracks, int32_t time_ms) {
     // Copied first: the list belongs to the library and is replaced by the
     // next query of its kind.
     std::vector<int32_t> active;
+    active.reserve(static_cast<size_t>(std::max(0, tpsubm_active_count())));
     for (int32_t i = 0; i < tpsubm_active_count(); i++) active.push_back(tpsubm_active_index(i));
     if (shown >= 0 && std::find(active.begin(), active.end(), shown) == active.end()) {
       print_cue(true, t.id, shown, width);
