@@ -197,8 +197,13 @@ class Plugin {
   void read_budget();
   void start_early();
   void join_early();
+  void read_early();
   void sync_selection();
   void pump();
+  void pump(mpv_event *event);
+  // Sends the commands asynchronously, all at once, and returns mpv's answer
+  // to each (< 0: an error).
+  std::vector<int> run_commands(const std::vector<std::vector<std::string>> &commands);
   void handle(mpv_event *event);
 
   mpv_handle *h_;
@@ -218,10 +223,16 @@ class Plugin {
     uint64_t id;
   };
   std::deque<Hook> hooks_;
+  // The reply_userdata of the next asynchronous command (replies are told
+  // apart from the hook's, which use small numbers).
+  uint64_t next_reply_ = 1000;
   // The files given with --sub-file are known when a file starts: they are
   // read while mpv opens the media file, and taken over by the hook.
   std::vector<std::unique_ptr<Job>> early_;
   std::thread early_thread_;
+  // The early jobs in order, and the next one a thread takes.
+  std::vector<Job *> early_queue_;
+  std::atomic<size_t> early_next_{0};
   host::Limits early_limits_;
   host::Translator translator_;
   int64_t budget_ms_ = kBudgetMs;
@@ -300,6 +311,11 @@ std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack
     }
   };
   std::vector<std::function<void()>> work;
+  // The files read since the file started are read by one thread while mpv
+  // opens them too; from here mpv waits, and a second thread joins in.
+  bool early_left = false;
+  for (auto &job : jobs) early_left = early_left || (job->early && !job->done.load());
+  if (early_left) work.emplace_back([this] { read_early(); });
   for (auto &job : jobs) {
     if (job->early) continue;  // already being read
     work.emplace_back([this, &job, &limits] {
@@ -392,18 +408,22 @@ bool Plugin::relabel(std::vector<Track> &tracks, size_t first) {
     if (t->library >= 0 && !t->lang1.empty()) changes = true;
   }
   if (!changes) return false;
-  for (Track *t : external) {
-    std::string id = std::to_string(t->mpv.id);
-    const char *args[] = {"sub-remove", id.c_str(), nullptr};
-    mpv_command(h_, args);
-  }
-  for (Track *t : external) {
+  // mpv runs a client's commands in order, but each sub-add opens its file
+  // on a thread of its own and numbers the track when the file is open: the
+  // removals go at once with the first addition, then each addition waits
+  // for the one before, so that the ids come out in order.
+  std::vector<std::vector<std::string>> commands;
+  for (Track *t : external) commands.push_back({"sub-remove", std::to_string(t->mpv.id)});
+  for (size_t i = 0; i < external.size() && !shutdown_; i++) {
+    Track *t = external[i];
     bool named = t->library >= 0 && !t->lang1.empty();
     std::string title = named ? t->name : t->mpv.title;
     std::string lang = named ? mpv_language(t->lang1) : t->mpv.lang;
-    const char *args[] = {"sub-add",     t->mpv.file.c_str(), "auto",
-                          title.c_str(), lang.c_str(),        nullptr};
-    if (mpv_command(h_, args) < 0) log(t->mpv.file + ": mpv could not add it back");
+    commands.push_back({"sub-add", t->mpv.file, "auto", title, lang});
+    if (run_commands(commands).back() < 0 && !shutdown_) {
+      log(t->mpv.file + ": mpv could not add it back");
+    }
+    commands.clear();
   }
   // mpv gives a new track the next free id; find each file's id again.
   std::vector<MpvTrack> now = subtitle_tracks(h_);
@@ -417,6 +437,35 @@ bool Plugin::relabel(std::vector<Track> &tracks, size_t first) {
     }
   }
   return true;
+}
+
+std::vector<int> Plugin::run_commands(const std::vector<std::vector<std::string>> &commands) {
+  std::vector<int> status(commands.size(), MPV_ERROR_GENERIC);
+  uint64_t first = next_reply_;
+  size_t sent = 0;
+  for (const std::vector<std::string> &command : commands) {
+    std::vector<const char *> args;
+    for (const std::string &arg : command) args.push_back(arg.c_str());
+    args.push_back(nullptr);
+    int error = mpv_command_async(h_, next_reply_++, args.data());
+    if (error < 0) {
+      status[static_cast<size_t>(next_reply_ - 1 - first)] = error;
+    } else {
+      sent++;
+    }
+  }
+  // Other events that come meanwhile are handled as while tracks are read.
+  while (sent > 0 && !shutdown_) {
+    mpv_event *event = mpv_wait_event(h_, -1);
+    if (event->event_id == MPV_EVENT_COMMAND_REPLY && event->reply_userdata >= first &&
+        event->reply_userdata < next_reply_) {
+      status[static_cast<size_t>(event->reply_userdata - first)] = event->error;
+      sent--;
+    } else {
+      pump(event);
+    }
+  }
+  return status;
 }
 
 void Plugin::select(const std::vector<Track> &tracks, bool relabelled) {
@@ -585,23 +634,26 @@ void Plugin::start_early() {
     jobs.push_back(job.get());
     early_.push_back(std::move(job));
   }
-  early_thread_ = std::thread([this, jobs] {
-    std::vector<std::function<void()>> work;
-    for (Job *job : jobs) {
-      work.emplace_back([this, job] {
-        read_job(*job, early_limits_);
-        job->done = true;
-        mpv_wakeup(h_);
-      });
-    }
-    run_parallel(work);
-  });
+  early_queue_ = std::move(jobs);
+  early_next_ = 0;
+  // One thread only: mpv opens the files on another at the same time.
+  early_thread_ = std::thread([this] { read_early(); });
+}
+
+void Plugin::read_early() {
+  for (size_t i; (i = early_next_.fetch_add(1)) < early_queue_.size();) {
+    Job &job = *early_queue_[i];
+    read_job(job, early_limits_);
+    job.done = true;
+    mpv_wakeup(h_);  // the plugin's thread waits in mpv_wait_event
+  }
 }
 
 // Waits for the early reading to end (it stops soon once cancel_ is set)
 // and drops what the hook did not take.
 void Plugin::join_early() {
   if (early_thread_.joinable()) early_thread_.join();
+  early_queue_.clear();
   early_.clear();
 }
 
@@ -706,7 +758,10 @@ void Plugin::handle(mpv_event *event) {
 // Called while workers run: answers mpv for a moment without touching the
 // library or the tracks the workers fill.
 void Plugin::pump() {
-  mpv_event *event = mpv_wait_event(h_, 0.05);
+  pump(mpv_wait_event(h_, 0.05));
+}
+
+void Plugin::pump(mpv_event *event) {
   switch (event->event_id) {
     case MPV_EVENT_SHUTDOWN:
       shutdown_ = true;
