@@ -150,7 +150,8 @@ struct Track {
   std::string second;        // the second language found, bilingual or not
   int32_t lines1 = 0, lines2 = 0;
   double confidence = 0;
-  std::string name;  // the library's display name
+  std::string name;    // the library's display name
+  bool ready = false;  // analysed (read, loaded and named) or failed
 };
 
 // What one reading job brings back: a file read, and the detector's answers
@@ -189,16 +190,22 @@ class Plugin {
   void on_preloaded();
   void on_tracks_changed();
   void on_message(const std::vector<std::string> &args);
-  std::vector<Track> analyse(const std::string &path, std::vector<MpvTrack> subs);
+  std::vector<Track> analyse(const std::string &path, std::vector<MpvTrack> subs,
+                             bool relabel_early, bool &relabelled);
   bool relabel(std::vector<Track> &tracks, size_t first);
+  void relabel_begin(std::vector<Track> &tracks, size_t first);
+  void relabel_advance();
+  bool relabel_finish();
   void select(const std::vector<Track> &tracks, bool relabelled);
   void show_list();
   void forget_file();
   void read_budget();
   void start_early();
   void join_early();
+  void read_early();
   void sync_selection();
   void pump();
+  void pump(mpv_event *event);
   void handle(mpv_event *event);
 
   mpv_handle *h_;
@@ -218,10 +225,26 @@ class Plugin {
     uint64_t id;
   };
   std::deque<Hook> hooks_;
+  // The external tracks being given their names (removed, then added back
+  // one by one as soon as each is analysed and the one before is added).
+  struct Relabelling {
+    std::vector<Track> *tracks = nullptr;
+    std::vector<size_t> external;  // their positions in *tracks, in order
+    bool started = false;          // the removals were sent
+    size_t sent = 0;               // sub-adds sent
+    uint64_t pending = 0;          // the reply_userdata of the sub-add awaited
+  };
+  Relabelling relabel_;
+  // The reply_userdata of the next asynchronous command (replies are told
+  // apart from the hook's, which use small numbers).
+  uint64_t next_reply_ = 1000;
   // The files given with --sub-file are known when a file starts: they are
   // read while mpv opens the media file, and taken over by the hook.
   std::vector<std::unique_ptr<Job>> early_;
   std::thread early_thread_;
+  // The early jobs in order, and the next one a thread takes.
+  std::vector<Job *> early_queue_;
+  std::atomic<size_t> early_next_{0};
   host::Limits early_limits_;
   host::Translator translator_;
   int64_t budget_ms_ = kBudgetMs;
@@ -247,7 +270,42 @@ void Plugin::forget_file() {
   loader_.reset();
 }
 
-std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack> subs) {
+// What the library made of a track, from the file (or streams) it was in.
+void fill(Track &t, const host::Loaded &l) {
+  t.ready = true;
+  if (!l.ok) {
+    t.error = l.error;
+    return;
+  }
+  // A text file has one stream; in a container mpv's ff-index is FFmpeg's.
+  const host::Track *found = nullptr;
+  for (const host::Track &h : l.tracks) {
+    if (h.stream < 0 || h.stream == t.mpv.ff_index) {
+      found = &h;
+      break;
+    }
+  }
+  if (found == nullptr) {
+    t.error = "stream " + std::to_string(t.mpv.ff_index) + " was not read";
+    return;
+  }
+  t.library = found->id;
+  t.text = found->text;
+  t.lines = found->lines;
+  t.name = found->name;
+  const char *l1 = tpsubm_language1(t.library);
+  const char *l2 = tpsubm_language2(t.library);
+  t.lang1 = l1 != nullptr ? l1 : "";
+  t.second = l2 != nullptr ? l2 : "";
+  if (tpsubm_is_bilingual(t.library)) t.lang2 = t.second;
+  t.lines1 = tpsubm_language1_lines(t.library);
+  t.lines2 = tpsubm_language2_lines(t.library);
+  t.confidence = tpsubm_confidence(t.library);
+}
+
+std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack> subs,
+                                   bool relabel_early, bool &relabelled) {
+  relabelled = false;
   host::Limits limits;
   limits.max_milliseconds = budget_ms_;
   limits.max_container_bytes = int64_t{256} << 20;
@@ -291,15 +349,32 @@ std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack
   }
   host::Loader &loader = *loader_;
   std::vector<host::Loaded> loaded(jobs.size());
+  std::vector<Track> tracks(subs.size());
+  for (size_t i = 0; i < subs.size(); i++) tracks[i].mpv = std::move(subs[i]);
+  // The external tracks are given their names while the later files are
+  // still read: mpv opens each file again when it is added back.
+  if (relabel_early) relabel_begin(tracks, 0);
   size_t next = 0;
   auto load_ready = [&] {
     for (; next < jobs.size() && jobs[next]->done.load(); next++) {
       Job &job = *jobs[next];
       loaded[next] = loader.load(job.file, job.read, &job.answers);
       for (const std::string &w : loaded[next].warnings) log(job.file + ": " + w);
+      std::vector<std::string> warnings;
+      host::add_to_collection(loaded[next].tracks, translator_, warnings);
+      for (const std::string &w : warnings) log(w);
+      for (size_t i = 0; i < tracks.size(); i++) {
+        if (job_of[i] == next) fill(tracks[i], loaded[next]);
+      }
     }
+    if (relabel_early) relabel_advance();
   };
   std::vector<std::function<void()>> work;
+  // The files read since the file started are read by one thread while mpv
+  // opens them too; from here mpv waits, and a second thread joins in.
+  bool early_left = false;
+  for (auto &job : jobs) early_left = early_left || (job->early && !job->done.load());
+  if (early_left) work.emplace_back([this] { read_early(); });
   for (auto &job : jobs) {
     if (job->early) continue;  // already being read
     work.emplace_back([this, &job, &limits] {
@@ -323,49 +398,15 @@ std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack
   join_early();
   if (!cancel_) load_ready();
   if (cancel_) {
+    // Tracks removed and not yet added back stay removed: the file is
+    // closing.
+    relabel_ = Relabelling{};
     for (const host::Loaded &l : loaded) {
       for (const host::Track &t : l.tracks) tpsubm_destroy(t.id);
     }
     return {};
   }
-  std::vector<std::string> warnings;
-  for (host::Loaded &l : loaded) host::add_to_collection(l.tracks, translator_, warnings);
-  for (const std::string &w : warnings) log(w);
-
-  std::vector<Track> tracks(subs.size());
-  for (size_t i = 0; i < subs.size(); i++) {
-    Track &t = tracks[i];
-    t.mpv = std::move(subs[i]);
-    const host::Loaded &l = loaded[job_of[i]];
-    if (!l.ok) {
-      t.error = l.error;
-      continue;
-    }
-    // A text file has one stream; in a container mpv's ff-index is FFmpeg's.
-    const host::Track *found = nullptr;
-    for (const host::Track &h : l.tracks) {
-      if (h.stream < 0 || h.stream == t.mpv.ff_index) {
-        found = &h;
-        break;
-      }
-    }
-    if (found == nullptr) {
-      t.error = "stream " + std::to_string(t.mpv.ff_index) + " was not read";
-      continue;
-    }
-    t.library = found->id;
-    t.text = found->text;
-    t.lines = found->lines;
-    t.name = found->name;
-    const char *l1 = tpsubm_language1(t.library);
-    const char *l2 = tpsubm_language2(t.library);
-    t.lang1 = l1 != nullptr ? l1 : "";
-    t.second = l2 != nullptr ? l2 : "";
-    if (tpsubm_is_bilingual(t.library)) t.lang2 = t.second;
-    t.lines1 = tpsubm_language1_lines(t.library);
-    t.lines2 = tpsubm_language2_lines(t.library);
-    t.confidence = tpsubm_confidence(t.library);
-  }
+  if (relabel_early) relabelled = relabel_finish();
   return tracks;
 }
 
@@ -373,50 +414,97 @@ std::vector<Track> Plugin::analyse(const std::string &path, std::vector<MpvTrack
 // languages. mpv cannot retitle a track in place: they are removed, then
 // added back in the same order, so they get the same ids again.
 bool Plugin::relabel(std::vector<Track> &tracks, size_t first) {
+  relabel_begin(tracks, first);
+  return relabel_finish();
+}
+
+void Plugin::relabel_begin(std::vector<Track> &tracks, size_t first) {
+  relabel_ = Relabelling{};
   std::map<std::string, int> files;
-  std::vector<Track *> external;
+  std::vector<size_t> external;
   for (size_t i = first; i < tracks.size(); i++) {
     if (!tracks[i].mpv.external) continue;
-    external.push_back(&tracks[i]);
+    external.push_back(i);
     files[tracks[i].mpv.file]++;
   }
-  if (external.empty()) return false;
   for (const auto &[file, count] : files) {
     if (count > 1) {
       log(file + ": holds several subtitle streams; external tracks keep mpv's names");
-      return false;
+      return;
     }
   }
-  bool changes = false;
-  for (Track *t : external) {
-    if (t->library >= 0 && !t->lang1.empty()) changes = true;
+  relabel_.tracks = &tracks;
+  relabel_.external = std::move(external);
+}
+
+// Sends what can be sent: the removals once a track is known to get a
+// language, then the next sub-add once its track is analysed and the one
+// before has been added. mpv runs a client's commands in order, but it
+// opens the files of sub-add on several threads and numbers a track when
+// its file is open: the additions must not overlap if the ids are to stay
+// in order. pump() takes the reply.
+void Plugin::relabel_advance() {
+  Relabelling &r = relabel_;
+  if (r.tracks == nullptr || shutdown_) return;
+  std::vector<Track> &tracks = *r.tracks;
+  auto named = [&](const Track &t) { return t.ready && t.library >= 0 && !t.lang1.empty(); };
+  if (!r.started) {
+    if (std::none_of(r.external.begin(), r.external.end(),
+                     [&](size_t i) { return named(tracks[i]); })) {
+      return;
+    }
+    for (size_t i : r.external) {
+      std::string id = std::to_string(tracks[i].mpv.id);
+      const char *args[] = {"sub-remove", id.c_str(), nullptr};
+      mpv_command_async(h_, 0, args);
+    }
+    r.started = true;
   }
-  if (!changes) return false;
-  for (Track *t : external) {
-    std::string id = std::to_string(t->mpv.id);
-    const char *args[] = {"sub-remove", id.c_str(), nullptr};
-    mpv_command(h_, args);
+  while (r.pending == 0 && r.sent < r.external.size() && tracks[r.external[r.sent]].ready) {
+    const Track &t = tracks[r.external[r.sent]];
+    std::string title = named(t) ? t.name : t.mpv.title;
+    std::string lang = named(t) ? mpv_language(t.lang1) : t.mpv.lang;
+    const char *args[] = {"sub-add",     t.mpv.file.c_str(), "auto",
+                          title.c_str(), lang.c_str(),       nullptr};
+    uint64_t reply = next_reply_++;
+    if (mpv_command_async(h_, reply, args) < 0) {
+      log(t.mpv.file + ": mpv could not add it back");
+    } else {
+      r.pending = reply;
+    }
+    r.sent++;
   }
-  for (Track *t : external) {
-    bool named = t->library >= 0 && !t->lang1.empty();
-    std::string title = named ? t->name : t->mpv.title;
-    std::string lang = named ? mpv_language(t->lang1) : t->mpv.lang;
-    const char *args[] = {"sub-add",     t->mpv.file.c_str(), "auto",
-                          title.c_str(), lang.c_str(),        nullptr};
-    if (mpv_command(h_, args) < 0) log(t->mpv.file + ": mpv could not add it back");
+}
+
+// Waits until every track is added back (all are analysed by now) and
+// finds their ids again; false when nothing was relabelled.
+bool Plugin::relabel_finish() {
+  Relabelling &r = relabel_;
+  if (r.tracks != nullptr) {
+    for (size_t i : r.external) (*r.tracks)[i].ready = true;
   }
-  // mpv gives a new track the next free id; find each file's id again.
-  std::vector<MpvTrack> now = subtitle_tracks(h_);
-  for (Track *t : external) {
-    for (const MpvTrack &m : now) {
-      if (m.external && m.file == t->mpv.file) {
-        t->mpv.id = m.id;
-        t->mpv.title = m.title;
-        t->mpv.lang = m.lang;
+  relabel_advance();
+  while (r.started && !shutdown_ && (r.pending != 0 || r.sent < r.external.size())) {
+    pump(mpv_wait_event(h_, -1));
+    relabel_advance();
+  }
+  bool relabelled = r.started;
+  if (relabelled) {
+    // mpv gives a new track the next free id; find each file's id again.
+    std::vector<MpvTrack> now = subtitle_tracks(h_);
+    for (size_t i : r.external) {
+      Track &t = (*r.tracks)[i];
+      for (const MpvTrack &m : now) {
+        if (m.external && m.file == t.mpv.file) {
+          t.mpv.id = m.id;
+          t.mpv.title = m.title;
+          t.mpv.lang = m.lang;
+        }
       }
     }
   }
-  return true;
+  relabel_ = Relabelling{};
+  return relabelled;
 }
 
 void Plugin::select(const std::vector<Track> &tracks, bool relabelled) {
@@ -476,7 +564,8 @@ void Plugin::on_preloaded() {
         std::to_string(subs.size()) + " subtitle tracks are analysed");
     subs.resize(TPSUBM_MAX_HANDLES);
   }
-  tracks_ = analyse(path_, std::move(subs));
+  bool relabelled = false;
+  tracks_ = analyse(path_, std::move(subs), true, relabelled);
   for (const Track &t : tracks_) {
     if (t.library < 0) {
       log((t.mpv.external ? t.mpv.file : path_ + " #" + std::to_string(t.mpv.ff_index)) +
@@ -484,7 +573,6 @@ void Plugin::on_preloaded() {
     }
   }
   if (cancel_) return;
-  bool relabelled = relabel(tracks_, 0);
   select(tracks_, relabelled);
   selection_changed_ = true;
 }
@@ -519,7 +607,8 @@ void Plugin::on_tracks_changed() {
   std::string sid = string_property(h_, "sid");
   std::string secondary_sid = string_property(h_, "secondary-sid");
   file_ended_ = false;
-  std::vector<Track> fresh = analyse(path_, added);
+  bool unused = false;
+  std::vector<Track> fresh = analyse(path_, added, false, unused);
   if (cancel_) {
     // The file was closed (or mpv is quitting) while the new track was read.
     if (!shutdown_) {
@@ -585,23 +674,26 @@ void Plugin::start_early() {
     jobs.push_back(job.get());
     early_.push_back(std::move(job));
   }
-  early_thread_ = std::thread([this, jobs] {
-    std::vector<std::function<void()>> work;
-    for (Job *job : jobs) {
-      work.emplace_back([this, job] {
-        read_job(*job, early_limits_);
-        job->done = true;
-        mpv_wakeup(h_);
-      });
-    }
-    run_parallel(work);
-  });
+  early_queue_ = std::move(jobs);
+  early_next_ = 0;
+  // One thread only: mpv opens the files on another at the same time.
+  early_thread_ = std::thread([this] { read_early(); });
+}
+
+void Plugin::read_early() {
+  for (size_t i; (i = early_next_.fetch_add(1)) < early_queue_.size();) {
+    Job &job = *early_queue_[i];
+    read_job(job, early_limits_);
+    job.done = true;
+    mpv_wakeup(h_);  // the plugin's thread waits in mpv_wait_event
+  }
 }
 
 // Waits for the early reading to end (it stops soon once cancel_ is set)
 // and drops what the hook did not take.
 void Plugin::join_early() {
   if (early_thread_.joinable()) early_thread_.join();
+  early_queue_.clear();
   early_.clear();
 }
 
@@ -706,7 +798,10 @@ void Plugin::handle(mpv_event *event) {
 // Called while workers run: answers mpv for a moment without touching the
 // library or the tracks the workers fill.
 void Plugin::pump() {
-  mpv_event *event = mpv_wait_event(h_, 0.05);
+  pump(mpv_wait_event(h_, 0.05));
+}
+
+void Plugin::pump(mpv_event *event) {
   switch (event->event_id) {
     case MPV_EVENT_SHUTDOWN:
       shutdown_ = true;
@@ -731,6 +826,15 @@ void Plugin::pump() {
       messages_.emplace_back(message->args, message->args + message->num_args);
       break;
     }
+    case MPV_EVENT_COMMAND_REPLY:
+      if (relabel_.pending != 0 && event->reply_userdata == relabel_.pending) {
+        relabel_.pending = 0;
+        if (event->error < 0) {
+          const Track &t = (*relabel_.tracks)[relabel_.external[relabel_.sent - 1]];
+          log(t.mpv.file + ": mpv could not add it back");
+        }
+      }
+      break;
     default:
       break;
   }
