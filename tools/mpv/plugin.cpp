@@ -619,7 +619,6 @@ void Plugin::on_tracks_changed() {
   }
   // Every external track from the first new one on is added back, so that
   // the ids stay as they are.
-  size_t first = tracks_.size();
   int64_t lowest = added.front().id;
   std::vector<Track> later;
   for (auto it = tracks_.begin(); it != tracks_.end();) {
@@ -630,7 +629,7 @@ void Plugin::on_tracks_changed() {
       ++it;
     }
   }
-  first = tracks_.size();
+  size_t first = tracks_.size();
   for (Track &t : fresh) tracks_.push_back(std::move(t));
   for (Track &t : later) tracks_.push_back(std::move(t));
   std::sort(tracks_.begin() + static_cast<std::ptrdiff_t>(first), tracks_.end(),
@@ -713,7 +712,8 @@ void Plugin::sync_selection() {
 
 std::string percent(double ratio) {
   char text[16];
-  std::snprintf(text, sizeof text, "%.0f%%", ratio * 100);
+  // A ratio is 0 to 1, so the text is at most "100%".
+  (void)std::snprintf(text, sizeof text, "%.0f%%", ratio * 100);
   return text;
 }
 
