@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <random>
 #include <sstream>
 #include <string>
@@ -148,6 +149,22 @@ std::vector<std::string> generated_telemetry(int count) {
   return lines;
 }
 
+// Gives each cue of a fixture one English line: the story's first seven
+// lines, then `more`, one line for each cue.
+void add_english(std::vector<Cue> &cues, std::initializer_list<const char *> more) {
+  std::vector<const char *> english = {
+      "The storm came in from the west before anyone expected it.",
+      "Mara, have you seen the lamp oil?",
+      "It is in the shed behind the house, next to the old nets.",
+      "Then I will get it now, before the wind gets any stronger.",
+      "Be careful on the stairs.",
+      "Do you think a ship will pass the rocks tonight?",
+      "The fishing boats went out this morning and none came back."};
+  english.insert(english.end(), more);
+  ASSERT_EQ(english.size(), cues.size());
+  for (size_t i = 0; i < cues.size(); i++) cues[i].lines.emplace_back(english[i]);
+}
+
 TEST(Votes, TelemetryAndSymbolLinesCastNoVote) {
   // CLD2 calls most of these reliable: "gl" for the camera settings, "en"
   // for the flight data.
@@ -259,20 +276,7 @@ TEST(ChineseTracks, SimplifiedTrackIsOneLanguage) {
 
 TEST(ChineseTracks, BilingualTraditionalAndEnglish) {
   std::vector<Cue> cues = read_srt(fixture("traditional.srt"));
-  const char *english[] = {"The storm came in from the west before anyone expected it.",
-                           "Mara, have you seen the lamp oil?",
-                           "It is in the shed behind the house, next to the old nets.",
-                           "Then I will get it now, before the wind gets any stronger.",
-                           "Be careful on the stairs.",
-                           "Do you think a ship will pass the rocks tonight?",
-                           "The fishing boats went out this morning and none came back.",
-                           "All right.",
-                           "I don't know.",
-                           "Hurry up!",
-                           "Thank you.",
-                           "What is this?"};
-  ASSERT_EQ(std::size(english), cues.size());
-  for (size_t i = 0; i < std::size(english); i++) cues[i].lines.push_back(english[i]);
+  add_english(cues, {"All right.", "I don't know.", "Hurry up!", "Thank you.", "What is this?"});
   host::Detector detector;
   int32_t id = detected_track(cues, detector);
   EXPECT_STREQ(tpsubm_language1(id), "cht");
@@ -455,18 +459,8 @@ TEST(Names, BilingualTrackWithBulgarianNamesBoth) {
   // The library names only the language its table has ("English"); the
   // host adds the other one in the library's order.
   std::vector<Cue> cues = read_srt(fixture("bulgarian.srt"));
-  const char *english[] = {"The storm came in from the west before anyone expected it.",
-                           "Mara, have you seen the lamp oil?",
-                           "It is in the shed behind the house, next to the old nets.",
-                           "Then I will get it now, before the wind gets any stronger.",
-                           "Be careful on the stairs.",
-                           "Do you think a ship will pass the rocks tonight?",
-                           "The fishing boats went out this morning and none came back.",
-                           "Thank you.",
-                           "Look over there! A small light is moving on the water.",
-                           "My grandfather kept this lighthouse for forty years."};
-  ASSERT_EQ(std::size(english), cues.size());
-  for (size_t i = 0; i < cues.size(); i++) cues[i].lines.push_back(english[i]);
+  add_english(cues, {"Thank you.", "Look over there! A small light is moving on the water.",
+                     "My grandfather kept this lighthouse for forty years."});
   host::Detector detector;
   int32_t id = detected_track(cues, detector);
   ASSERT_EQ(tpsubm_is_bilingual(id), 1)

@@ -279,16 +279,6 @@ void decode_packet(const AVStream *st, AVPacket *pkt, bool text_file, StreamStat
   state.open_end.push_back(!has_end);
 }
 
-// "streams 65, 66 and 67" from the indexes.
-std::string stream_list(const std::vector<int> &indexes) {
-  std::string text = indexes.size() == 1 ? "stream " : "streams ";
-  for (size_t i = 0; i < indexes.size(); i++) {
-    if (i > 0) text += i + 1 == indexes.size() ? " and " : ", ";
-    text += std::to_string(indexes[i]);
-  }
-  return text;
-}
-
 bool wanted(const DemuxRequest &request, int index) {
   return request.only == nullptr ||
          std::find(request.only->begin(), request.only->end(), index) != request.only->end();

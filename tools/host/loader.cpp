@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "host/language.h"
+#include "host/text.h"
 #include "tpsubm.h"
 
 namespace host {
@@ -24,16 +25,6 @@ int32_t line_total(const Track &track) {
   int32_t total = 0;
   for (int32_t p = 0; p < track.cues; p++) total += tpsubm_cue_line_count(track.id, p);
   return total;
-}
-
-// "stream 4", "streams 4 and 5".
-std::string stream_list(const std::vector<int> &indexes) {
-  std::string text = indexes.size() == 1 ? "stream " : "streams ";
-  for (size_t i = 0; i < indexes.size(); i++) {
-    if (i > 0) text += i + 1 == indexes.size() ? " and " : ", ";
-    text += std::to_string(indexes[i]);
-  }
-  return text;
 }
 
 // Creates the track, adds its cues, finalizes it and detects its languages.

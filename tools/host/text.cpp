@@ -21,6 +21,15 @@ std::string format_time(int64_t ms) {
   return text;
 }
 
+std::string stream_list(const std::vector<int> &indexes) {
+  std::string text = indexes.size() == 1 ? "stream " : "streams ";
+  for (size_t i = 0; i < indexes.size(); i++) {
+    if (i > 0) text += i + 1 == indexes.size() ? " and " : ", ";
+    text += std::to_string(indexes[i]);
+  }
+  return text;
+}
+
 std::string format_size(int64_t bytes) {
   char text[40];
   if (bytes < 10240) {

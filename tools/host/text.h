@@ -1,10 +1,11 @@
-// Small text helpers for the probe's output.
+// Small text helpers for what the host layer and its programs tell a person.
 #ifndef TPSUBM_HOST_TEXT_H
 #define TPSUBM_HOST_TEXT_H
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace host {
 
@@ -13,6 +14,9 @@ std::string format_time(int64_t ms);
 
 // A size for a person: "812 bytes", "12.5 KiB", "329.7 MiB".
 std::string format_size(int64_t bytes);
+
+// "stream 4", "streams 4 and 5", "streams 65, 66 and 67".
+std::string stream_list(const std::vector<int> &indexes);
 
 // The number of terminal columns UTF-8 text takes: East Asian wide and
 // full-width characters take two, combining marks and format characters none.

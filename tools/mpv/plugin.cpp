@@ -207,6 +207,7 @@ class Plugin {
   void pump();
   void pump(mpv_event *event);
   void handle(mpv_event *event);
+  void note(mpv_event *event);
 
   mpv_handle *h_;
   // Set when mpv shuts down or the file ends while tracks are read: the
@@ -768,12 +769,6 @@ void Plugin::handle(mpv_event *event) {
       mpv_hook_continue(h_, id);
       break;
     }
-    case MPV_EVENT_PROPERTY_CHANGE:
-      if (event->reply_userdata == kTrackCount) tracks_changed_ = true;
-      if (event->reply_userdata == kSid || event->reply_userdata == kSecondarySid) {
-        selection_changed_ = true;
-      }
-      break;
     case MPV_EVENT_START_FILE:
       start_early();
       break;
@@ -784,6 +779,22 @@ void Plugin::handle(mpv_event *event) {
         if (!shutdown_) cancel_ = false;
       }
       forget_file();
+      break;
+    default:
+      note(event);
+      break;
+  }
+}
+
+// Events both loops take alike: a changed track list or selection is noted
+// for later, a script message kept until the plugin is free for it.
+void Plugin::note(mpv_event *event) {
+  switch (event->event_id) {
+    case MPV_EVENT_PROPERTY_CHANGE:
+      if (event->reply_userdata == kTrackCount) tracks_changed_ = true;
+      if (event->reply_userdata == kSid || event->reply_userdata == kSecondarySid) {
+        selection_changed_ = true;
+      }
       break;
     case MPV_EVENT_CLIENT_MESSAGE: {
       auto *message = static_cast<mpv_event_client_message *>(event->data);
@@ -815,17 +826,6 @@ void Plugin::pump(mpv_event *event) {
       hooks_.push_back({event->reply_userdata, static_cast<mpv_event_hook *>(event->data)->id});
       cancel_ = true;
       break;
-    case MPV_EVENT_PROPERTY_CHANGE:
-      if (event->reply_userdata == kTrackCount) tracks_changed_ = true;
-      if (event->reply_userdata == kSid || event->reply_userdata == kSecondarySid) {
-        selection_changed_ = true;
-      }
-      break;
-    case MPV_EVENT_CLIENT_MESSAGE: {
-      auto *message = static_cast<mpv_event_client_message *>(event->data);
-      messages_.emplace_back(message->args, message->args + message->num_args);
-      break;
-    }
     case MPV_EVENT_COMMAND_REPLY:
       if (relabel_.pending != 0 && event->reply_userdata == relabel_.pending) {
         relabel_.pending = 0;
@@ -836,6 +836,7 @@ void Plugin::pump(mpv_event *event) {
       }
       break;
     default:
+      note(event);
       break;
   }
 }
