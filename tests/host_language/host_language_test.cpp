@@ -3,6 +3,9 @@
 // library knows only by their code, and CLD2's heap kept in place.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#endif
 
 #include <atomic>
 #include <cstdio>
@@ -489,6 +492,9 @@ long faults_while_detecting(int count) {
 TEST(Heap, PinnedBlockKeepsDetectionOffFreshPages) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "AddressSanitizer's allocator replaces glibc's heap";
+#endif
+#ifdef RUNNING_ON_VALGRIND
+  if (RUNNING_ON_VALGRIND) GTEST_SKIP() << "valgrind's allocator replaces glibc's heap";
 #endif
   // Each thread has a heap of its own here (or shares one with a thread
   // that has ended), so the two runs do not see each other's blocks.
