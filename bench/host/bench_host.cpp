@@ -332,22 +332,22 @@ void make_files() {
   std::map<std::string, std::vector<std::string>> clauses = sample_clauses();
   fs::path dir = fs::temp_directory_path() / ("tpsubm-bench-host-" + std::to_string(getpid()));
   fs::create_directories(dir);
-  struct Spec {
+  struct FileKind {
     const char *name;
     const char *code;
     const char *encoding;
   };
-  const Spec specs[] = {{"en", "en", "UTF-8"},
-                        {"fr", "fr", "UTF-8"},
-                        {"de", "de", "UTF-8"},
-                        {"es", "es", "WINDOWS-1252"},
-                        {"zh", "zh", "GBK"}};
+  const FileKind kinds[] = {{"en", "en", "UTF-8"},
+                            {"fr", "fr", "UTF-8"},
+                            {"de", "de", "UTF-8"},
+                            {"es", "es", "WINDOWS-1252"},
+                            {"zh", "zh", "GBK"}};
   unsigned seed = 1;
-  for (const Spec &spec : specs) {
+  for (const FileKind &kind : kinds) {
     GeneratedFile file;
-    file.utf8 = dialogue_file(clauses[spec.code], seed++, std::strcmp(spec.code, "zh") == 0);
-    file.raw = convert(file.utf8, spec.encoding);
-    file.path = (dir / (std::string(spec.name) + ".srt")).string();
+    file.utf8 = dialogue_file(clauses[kind.code], seed++, std::strcmp(kind.code, "zh") == 0);
+    file.raw = convert(file.utf8, kind.encoding);
+    file.path = (dir / (std::string(kind.name) + ".srt")).string();
     std::ofstream(file.path, std::ios::binary) << file.raw;
     file.cues = read_cues(file.path);
     std::set<std::string> seen;
@@ -360,7 +360,7 @@ void make_files() {
       }
     }
     file.distinct = seen.size();
-    files()[spec.name] = std::move(file);
+    files()[kind.name] = std::move(file);
   }
 }
 
@@ -515,11 +515,8 @@ int main(int argc, char **argv) {
     }
   }
   argc = kept;
-#if BENCH_HOST_NOW
-  if (tuned) host::tune_allocator_for_detection();
-#else
+  // What the probe's main does.
   if (tuned) mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
-#endif
   // Before anything else touches the heap.
   std::string fresh = fresh_thread_detection(false);
 #if BENCH_HOST_NOW

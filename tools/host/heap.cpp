@@ -29,8 +29,6 @@
 //   held for the life of the thread. Another allocation of the same thread
 //   may take part of the block; CLD2's buffers then come from the top again
 //   as without it, never worse.
-#include <malloc.h>
-
 #include <cstdlib>
 
 #include "host/language.h"
@@ -55,12 +53,6 @@ struct Pin {
 thread_local Pin pin;
 
 }  // namespace
-
-void tune_allocator_for_detection() {
-  // Also fixes the mmap threshold at its default, where glibc would raise it
-  // after the first large free; CLD2's buffers stay below it either way.
-  mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
-}
 
 void keep_detection_heap_warm() {
   if (pin.block != nullptr) return;

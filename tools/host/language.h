@@ -180,12 +180,10 @@ std::string display_name(int32_t id, const Translator &names);
 // ---------------------------------------------------------------------------
 // Speed
 
-// CLD2 takes a large scratch buffer from malloc for every text. For a
-// program of its own (the probe's main), raising glibc's trim threshold
-// keeps the heap from growing and shrinking around every call. Changes the
-// allocator of the whole process: never call it from a plugin.
-void tune_allocator_for_detection();
-
+// CLD2 takes a large scratch buffer from malloc for every text. A program
+// of its own (the probe's main) may raise glibc's trim threshold, which
+// keeps the heap from growing and shrinking around every call; that is a
+// setting of the whole process, so the layer leaves it to the program.
 // For code inside another program's process: keeps a free block below a
 // pinned allocation in the calling thread's heap (448 KB in all, held until
 // the thread ends), so that CLD2's buffers are served from it without moving

@@ -2,6 +2,8 @@
 // what a media player does: read subtitle files and containers with FFmpeg,
 // feed the cues, register a detector and a translator, build the collection
 // and select tracks, then show what the library answers.
+#include <malloc.h>
+
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -81,8 +83,12 @@ int run(int argc, char **argv) {
     return usage_error("--lang: ICU has no names in '" + language + "'");
   }
   collect_ffmpeg_log();
-  // The probe is a program of its own: it may set the allocator for CLD2.
-  host::tune_allocator_for_detection();
+  // The probe is a program of its own: it may set the allocator for CLD2,
+  // whose scratch buffers would otherwise make the heap grow and shrink
+  // around every line. This also fixes the mmap threshold at its default,
+  // where glibc would raise it after the first large free; CLD2's buffers
+  // stay below it either way.
+  mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
   tpsubm_set_translator(host::Translator::translate, &translator);
 
   std::vector<Track> tracks;
